@@ -1,0 +1,12 @@
+# Applied to every target of the build so that the core, the programs and the
+# tests all carry the same instrumentation.
+if(KORVANE_SANITIZER STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KORVANE_SANITIZER STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT KORVANE_SANITIZER STREQUAL "")
+  message(FATAL_ERROR "KORVANE_SANITIZER must be empty, 'address' or 'thread'")
+endif()

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+
+#include "link/protocol.hpp"
+
+namespace korvane {
+
+enum class LoadStatus {
+    Loaded,      // the whole file is in memory (or it was empty)
+    NotFound,    // nothing at the path
+    Unreadable,  // a folder, no permission, or a read error
+    TooLarge,    // 4 GiB or more: the header's length field has 32 bits
+    NoMemory,    // the buffer could not be allocated
+};
+
+// One firmware file whole in memory, with its 32-bit length and MD5 digest.
+// The download makes one per job, reads it while building the queue and lets
+// it go. A value of one thread.
+class FirmwareImage {
+public:
+    FirmwareImage() = default;
+    virtual ~FirmwareImage() = default;
+    FirmwareImage(const FirmwareImage&) = delete;
+    FirmwareImage& operator=(const FirmwareImage&) = delete;
+
+    // Replaces whatever the image held. A zero-length file loads as an empty
+    // image with an all-zero digest. On any failure the image is empty.
+    [[nodiscard]] LoadStatus Load(const std::filesystem::path& path);
+
+    // Makes a zero-filled buffer of Length() bytes and zeroes the digest.
+    [[nodiscard]] bool Allocate();
+    // Frees the buffer; Length() becomes 0, the digest stays.
+    void Release() noexcept;
+    // Digest of `bytes`; false (digest unchanged) for an empty range.
+    [[nodiscard]] bool ComputeDigest(std::span<const std::uint8_t> bytes);
+
+    [[nodiscard]] std::span<const std::uint8_t> Data() const noexcept {
+        return data_ ? std::span<const std::uint8_t>(data_.get(), length_)
+                     : std::span<const std::uint8_t>();
+    }
+    [[nodiscard]] std::uint32_t Length() const noexcept { return length_; }
+    [[nodiscard]] const korvane::Digest& Digest() const noexcept { return digest_; }
+    [[nodiscard]] bool Empty() const noexcept { return !data_ || length_ == 0; }
+
+private:
+    std::unique_ptr<std::uint8_t[]> data_;
+    std::uint32_t length_ = 0;
+    korvane::Digest digest_{};
+};
+
+}  // namespace korvane

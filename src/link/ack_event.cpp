@@ -1,0 +1,50 @@
+#include "link/ack_event.hpp"
+
+namespace korvane {
+
+void AckEvent::Set() {
+    {
+        const std::lock_guard lock(mutex_);
+        signalled_ = true;
+    }
+    changed_.notify_one();
+}
+
+void AckEvent::Reset() {
+    const std::lock_guard lock(mutex_);
+    signalled_ = false;
+}
+
+void AckEvent::Cancel() {
+    {
+        const std::lock_guard lock(mutex_);
+        cancelled_ = true;
+    }
+    changed_.notify_all();
+}
+
+void AckEvent::ClearCancel() {
+    const std::lock_guard lock(mutex_);
+    cancelled_ = false;
+}
+
+bool AckEvent::IsCancelled() const {
+    const std::lock_guard lock(mutex_);
+    return cancelled_;
+}
+
+AckWait AckEvent::WaitFor(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    const bool woken =
+        changed_.wait_for(lock, timeout, [this] { return cancelled_ || signalled_; });
+    if (cancelled_) {
+        return AckWait::Cancelled;
+    }
+    if (!woken) {
+        return AckWait::TimedOut;
+    }
+    signalled_ = false;
+    return AckWait::Acknowledged;
+}
+
+}  // namespace korvane

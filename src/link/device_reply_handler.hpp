@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace korvane {
+
+// Receives every datagram a UdpEndpoint reads, on the endpoint's receive
+// thread. The bytes are valid only during the call.
+class DeviceReplyHandler {
+public:
+    virtual ~DeviceReplyHandler() = default;
+    virtual void HandleDeviceReply(std::span<const std::uint8_t> datagram) = 0;
+};
+
+}  // namespace korvane

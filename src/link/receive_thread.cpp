@@ -1,0 +1,79 @@
+#include "link/receive_thread.hpp"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include "link/udp_endpoint.hpp"
+
+namespace korvane {
+
+ReceiveThread::ReceiveThread(UdpEndpoint& endpoint, int socket_fd)
+    : endpoint_(endpoint), socket_fd_(socket_fd) {}
+
+ReceiveThread::~ReceiveThread() { Stop(); }
+
+bool ReceiveThread::Start() {
+    if (thread_.joinable()) {
+        return false;
+    }
+    stop_flag_.store(false);
+    running_.store(true);
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        running_.store(false);
+        return false;
+    }
+    return true;
+}
+
+void ReceiveThread::Stop() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    // Raising the thread's priority has no unprivileged counterpart on Linux.
+    for (int pauses = 0; running_.load() && pauses < STOP_PAUSES; ++pauses) {
+        stop_flag_.store(true);
+        std::this_thread::sleep_for(STOP_PAUSE);
+    }
+    stop_flag_.store(true);
+    thread_.join();
+}
+
+void ReceiveThread::Run() {
+    while (!stop_flag_.load()) {
+        pollfd ready{.fd = socket_fd_, .events = POLLIN, .revents = 0};
+        const int count = ::poll(&ready, 1, static_cast<int>(READY_WAIT.count()));
+        if (count > 0) {
+            Drain();
+        }
+        std::this_thread::sleep_for(CYCLE_PAUSE);
+    }
+    running_.store(false);
+}
+
+void ReceiveThread::Drain() {
+    while (!stop_flag_.load()) {
+        // A fresh buffer per datagram; nothing survives from one to the next.
+        std::vector<std::uint8_t> buffer(RECV_BUFFER_SIZE);
+        sockaddr_storage sender{};
+        socklen_t sender_size = sizeof sender;
+        // MSG_TRUNC reports a datagram's real size, so one that does not fit the
+        // buffer is recognised and dropped instead of handed over cut short.
+        const ssize_t n =
+            ::recvfrom(socket_fd_, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(&sender), &sender_size);
+        if (n <= 0 || static_cast<std::size_t>(n) > RECV_BUFFER_SIZE) {
+            return;  // nothing pending, an empty or oversized datagram, or an error
+        }
+        buffer.resize(static_cast<std::size_t>(n));
+        (void)endpoint_.OnReceive(buffer);
+    }
+}
+
+}  // namespace korvane

@@ -1,0 +1,66 @@
+#include "link/reply_rules.hpp"
+
+#include "link/byte_order.hpp"
+#include "link/protocol.hpp"
+
+namespace korvane {
+namespace {
+
+ReplyEffects MachineCodeEffects(std::span<const std::uint8_t> datagram) {
+    ReplyEffects effects{.set_ack = true};
+    if (datagram[REPLY_STATUS_OFFSET] != REPLY_ACK ||
+        datagram.size() < MACHINE_CODE_LENGTH_OFFSET + 2) {
+        return effects;
+    }
+    // The declared length counts the whole reply, its six leading bytes included.
+    const std::uint16_t declared =
+        bytes::GetU16BE(datagram.subspan<MACHINE_CODE_LENGTH_OFFSET, 2>());
+    if (declared == 0 || declared > datagram.size()) {
+        return effects;
+    }
+    effects.post = Notification{
+        .code = UM_MACHINE_CODE,
+        .first = bytes::GetU32LEZeroPadded(datagram, MACHINE_CODE_OFFSET),
+        .second = bytes::GetU32LEZeroPadded(datagram, MACHINE_CODE_OFFSET + 4),
+    };
+    return effects;
+}
+
+}  // namespace
+
+ReplyEffects DecideReplyEffects(std::span<const std::uint8_t> datagram) {
+    if (datagram.size() < MIN_REPLY_SIZE) {
+        return {};
+    }
+    const bool acknowledged = datagram[REPLY_STATUS_OFFSET] == REPLY_ACK;
+    switch (datagram[0]) {
+        case PKT_HEADER:
+        case PKT_DATA:
+        case PKT_END:
+            if (acknowledged) {
+                return {.post = Notification{.code = UM_PACKET_ACKED}, .set_ack = true};
+            }
+            return {.set_abort = true};
+        case PKT_RESTORE_IP:
+            return acknowledged ? ReplyEffects{.set_ack = true} : ReplyEffects{.set_abort = true};
+        case PKT_GET_MACHINE_CODE:
+            return MachineCodeEffects(datagram);
+        default:
+            return {};
+    }
+}
+
+void ApplyReplyEffects(const ReplyEffects& effects, AckEvent& ack, AbortFlag& abort,
+                       NotificationSink& sink) {
+    if (effects.post) {
+        sink.Post(*effects.post);
+    }
+    if (effects.set_abort) {
+        abort.store(true);
+    }
+    if (effects.set_ack) {
+        ack.Set();
+    }
+}
+
+}  // namespace korvane
