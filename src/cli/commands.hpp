@@ -13,5 +13,6 @@ inline constexpr int EXIT_BAD_INPUT = 2;
 inline constexpr int EXIT_CANCELLED = 130;
 
 void AddInspectCommand(CLI::App& app, int& exit_code);
+void AddPingCommand(CLI::App& app, int& exit_code);
 
 }  // namespace korvane::cli

@@ -64,28 +64,21 @@ class SpawnSetup {
         attributes_ok_ = ::posix_spawnattr_init(&attributes_) == 0;
     }
     ~SpawnSetup() {
-        if (actions_ok_)
+        if (actions_ok_) {
             ::posix_spawn_file_actions_destroy(&actions_);
-        if (attributes_ok_)
+        }
+        if (attributes_ok_) {
             ::posix_spawnattr_destroy(&attributes_);
+        }
     }
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
     // Returns 0 or the error number of the first step that failed.
     [[nodiscard]] int Prepare(int child_stdin, int child_stdout, int child_stderr) {
-        if (!actions_ok_ || !attributes_ok_)
+        if (!actions_ok_ || !attributes_ok_) {
             return ENOMEM;
-        // dup2 clears close-on-exec on the copies, so exactly these three
-        // survive the exec.
-        if (const int e = ::posix_spawn_file_actions_adddup2(&actions_, child_stdin, STDIN_FILENO))
-            return e;
-        if (const int e =
-                ::posix_spawn_file_actions_adddup2(&actions_, child_stdout, STDOUT_FILENO))
-            return e;
-        if (const int e =
-                ::posix_spawn_file_actions_adddup2(&actions_, child_stderr, STDERR_FILENO))
-            return e;
+        }
         sigset_t none;
         sigemptyset(&none);
         sigset_t defaults;
@@ -93,14 +86,29 @@ class SpawnSetup {
         for (const int number : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM}) {
             sigaddset(&defaults, number);
         }
-        if (const int e = ::posix_spawnattr_setsigmask(&attributes_, &none))
-            return e;
-        if (const int e = ::posix_spawnattr_setsigdefault(&attributes_, &defaults))
-            return e;
-        if (const int e = ::posix_spawnattr_setpgroup(&attributes_, 0))
-            return e;
         const short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-        return ::posix_spawnattr_setflags(&attributes_, flags);
+        // The steps run in this order (a braced list is evaluated left to
+        // right); each yields 0 or an error number.
+        const std::array results{
+            // dup2 clears close-on-exec on the copies, so these three survive
+            // the exec ...
+            ::posix_spawn_file_actions_adddup2(&actions_, child_stdin, STDIN_FILENO),
+            ::posix_spawn_file_actions_adddup2(&actions_, child_stdout, STDOUT_FILENO),
+            ::posix_spawn_file_actions_adddup2(&actions_, child_stderr, STDERR_FILENO),
+            // ... and nothing else does: not even descriptors that other code
+            // in this process opened without close-on-exec.
+            ::posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1),
+            ::posix_spawnattr_setsigmask(&attributes_, &none),
+            ::posix_spawnattr_setsigdefault(&attributes_, &defaults),
+            ::posix_spawnattr_setpgroup(&attributes_, 0),
+            ::posix_spawnattr_setflags(&attributes_, flags),
+        };
+        for (const int result : results) {
+            if (result != 0) {
+                return result;
+            }
+        }
+        return 0;
     }
 
     [[nodiscard]] const posix_spawn_file_actions_t* Actions() const { return &actions_; }

@@ -28,7 +28,9 @@ struct LaunchedChild {
 // process it starts can be ended together, has an empty signal mask and the
 // default handling of the signals a parent commonly ignores. Every descriptor
 // made here is close-on-exec from its creation, so no other child started at
-// the same moment by another thread inherits any of them. Thread-safe.
+// the same moment by another thread inherits any of them; and the child gets
+// no descriptor but its three standard ones, whatever else this process has
+// open. Thread-safe.
 [[nodiscard]] LaunchedChild LaunchChild(std::span<const std::string> words);
 
 }  // namespace korvane

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace korvane::testing {
+
+// What a program printed and how it ended.
+struct CapturedRun {
+    int exit_status = -1;  // exit code, 128 + signal, or -1 when it could not be run
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` (a path; no PATH search) with `arguments` and this process's
+// environment, changed by `environment` entries ("NAME=value" replaces NAME),
+// standard input empty, and collects both output streams until it has ended.
+// Independent of the code under test (its own posix_spawn and poll loop).
+CapturedRun SpawnCapture(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& environment = {});
+
+}  // namespace korvane::testing
