@@ -313,12 +313,29 @@ TEST(ChildProcessRunner, StopEndsWhatTheChildStarted) {
     EXPECT_TRUE(NoChildLeft());
 }
 
+// Kills the process whose pid a test read from a child's output, if it is
+// still the `sleep` that child started, whatever the test's outcome.
+class SleeperCleanup {
+  public:
+    ~SleeperCleanup() {
+        if (pid <= 0)
+            return;
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        comm >> name;
+        if (name == "sleep")
+            ::kill(pid, SIGKILL);
+    }
+    pid_t pid = -1;
+};
+
 TEST(ChildProcessRunner, StopReturnsWhileAnEscapedProcessHoldsThePipes) {
     TempDir dir;
     // The sleeper makes a session of its own (out of reach of the group) and
     // keeps the child's stdout and stderr open after the child has ended.
     const auto script =
         testing::WriteScript(dir, "escape.sh", "setsid sleep 1000 &\necho $!\necho done\n");
+    SleeperCleanup sleeper;
     RecordingRunner runner("UTF-8");
     ASSERT_TRUE(runner.StartChild(script.string(), false));
     ASSERT_TRUE(runner.WaitForChildEnd(20s));
@@ -326,17 +343,10 @@ TEST(ChildProcessRunner, StopReturnsWhileAnEscapedProcessHoldsThePipes) {
     runner.StopChild();
     EXPECT_LT(SecondsSince(start), 5.0);
     const std::string output = runner.CollectedOutput();
+    sleeper.pid = std::stoi(output);
     EXPECT_THAT(output, HasSubstr("\ndone\n"));
     EXPECT_EQ(runner.ChildExitStatus(), 0);
     EXPECT_TRUE(NoChildLeft());
-
-    const pid_t sleeper = std::stoi(output);
-    std::ifstream comm("/proc/" + std::to_string(sleeper) + "/comm");
-    std::string name;
-    comm >> name;
-    if (name == "sleep") {
-        ::kill(sleeper, SIGKILL);
-    }
 }
 
 TEST(ChildProcessRunner, StopTwiceOrWithoutAStartIsHarmless) {
