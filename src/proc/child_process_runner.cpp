@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
+#include <utility>
 
 #include "proc/child_launch.hpp"
 #include "proc/child_text_decoder.hpp"
@@ -58,6 +59,7 @@ bool ChildProcessRunner::StartChild(const std::string& command, bool /*show_wind
     {
         const std::lock_guard lock(state_mutex_);
         child_ended_ = false;
+        child_lost_ = false;
         readers_running_ = 0;
         exit_status_.reset();
     }
@@ -130,6 +132,10 @@ bool ChildProcessRunner::WaitForChildEnd(std::chrono::milliseconds limit) {
         return true;
     }
     std::unique_lock lock(state_mutex_);
+    if (limit >= FOREVER) {
+        state_changed_.wait(lock, [this] { return child_ended_; });
+        return true;
+    }
     return state_changed_.wait_for(lock, limit, [this] { return child_ended_; });
 }
 
@@ -161,7 +167,12 @@ void ChildProcessRunner::StopChild() {
             thread->join();
         }
     }
-    if (process_ >= 0) {
+    bool lost = false;
+    {
+        const std::lock_guard lock(state_mutex_);
+        lost = std::exchange(child_lost_, false);
+    }
+    if (process_ >= 0 && !lost) {
         int status = 0;
         pid_t reaped = -1;
         do {
@@ -171,8 +182,8 @@ void ChildProcessRunner::StopChild() {
             const std::lock_guard lock(state_mutex_);
             exit_status_ = StatusFromWaitStatus(status);
         }
-        process_ = -1;
     }
+    process_ = -1;
     child_running_.store(false);
     parent_stdin_.Reset();
     parent_stdout_.Reset();
@@ -280,6 +291,10 @@ void ChildProcessRunner::ExitWatcher(pid_t pid) {
         child_ended_ = true;
         if (result == 0) {
             exit_status_ = StatusFromSignalInfo(info);
+        } else {
+            // Reaped behind our back (SIGCHLD set to be ignored): the pid may
+            // already belong to someone else.
+            child_lost_ = true;
         }
     }
     state_changed_.notify_all();
@@ -287,6 +302,12 @@ void ChildProcessRunner::ExitWatcher(pid_t pid) {
 }
 
 void ChildProcessRunner::SignalChildGroup(int signal_number) const {
+    {
+        const std::lock_guard lock(state_mutex_);
+        if (child_lost_) {
+            return;
+        }
+    }
     // The group takes the child's descendants with it; the child itself is
     // named too in case it left the group it was started in.
     (void)::killpg(process_, signal_number);

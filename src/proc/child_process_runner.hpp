@@ -45,6 +45,7 @@ class ChildProcessRunner {
     // After the child has ended, how long the readers get to reach
     // end-of-data before whatever still holds the pipes is dealt with.
     static constexpr std::chrono::milliseconds DRAIN_GRACE{1000};
+    static constexpr std::chrono::milliseconds FOREVER = std::chrono::hours(24 * 365);
 
     // Decodes the child's output from the codeset of the environment's
     // locale (ChildOutputCodeset).
@@ -67,8 +68,8 @@ class ChildProcessRunner {
     // True from a successful start until the child has ended.
     [[nodiscard]] bool IsChildRunning() const noexcept { return child_running_.load(); }
 
-    // Waits until the child has ended, at most `limit`; true when it has
-    // (or when there is no child).
+    // Waits until the child has ended, at most `limit` (FOREVER or more: no
+    // limit); true when it has (or when there is no child).
     [[nodiscard]] bool WaitForChildEnd(std::chrono::milliseconds limit);
 
     // Ends everything, promptly: a child that still runs is sent SIGTERM
@@ -129,6 +130,7 @@ class ChildProcessRunner {
     mutable std::mutex state_mutex_;
     std::condition_variable state_changed_;
     bool child_ended_ = false;
+    bool child_lost_ = false;  // reaped by someone else: never signal or wait for its pid
     int readers_running_ = 0;
     std::optional<int> exit_status_;
 

@@ -405,6 +405,28 @@ TEST(ChildProcessRunner, RunnersAtTheSameTimeKeepTheirOwnOutput) {
     EXPECT_EQ(b.CollectedOutput(), expected_b);
 }
 
+TEST(ChildProcessRunner, CopesWithChildrenReapedBehindItsBack) {
+    // With SIGCHLD ignored the kernel reaps children itself: their pids may
+    // pass to others at once, so the runner must neither wait for nor signal
+    // them afterwards.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction old {};
+    ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &old), 0);
+    RecordingRunner ended("UTF-8");
+    RunToEnd(ended, "/bin/echo reaped");
+    EXPECT_EQ(ended.CollectedOutput(), "reaped\n");
+    EXPECT_FALSE(ended.ChildExitStatus().has_value());
+
+    RecordingRunner endless("UTF-8");
+    ASSERT_TRUE(endless.StartChild("/bin/sleep 1000", false));
+    const auto start = std::chrono::steady_clock::now();
+    endless.StopChild();
+    EXPECT_LT(SecondsSince(start), 5.0);
+    EXPECT_FALSE(endless.IsChildRunning());
+    ASSERT_EQ(::sigaction(SIGCHLD, &old, nullptr), 0);
+}
+
 TEST(ChildProcessRunner, EveryDescriptorAndChildIsReleased) {
     TempDir dir;
     const auto stubborn = testing::WriteScript(dir, "stubborn.sh", "trap '' TERM\nsleep 1000\n");
