@@ -58,7 +58,7 @@ struct Pipe {
 
 // posix_spawn's attribute and file-action objects, destroyed on every path.
 class SpawnSetup {
-  public:
+public:
     SpawnSetup() {
         actions_ok_ = ::posix_spawn_file_actions_init(&actions_) == 0;
         attributes_ok_ = ::posix_spawnattr_init(&attributes_) == 0;
@@ -114,7 +114,7 @@ class SpawnSetup {
     [[nodiscard]] const posix_spawn_file_actions_t* Actions() const { return &actions_; }
     [[nodiscard]] const posix_spawnattr_t* Attributes() const { return &attributes_; }
 
-  private:
+private:
     posix_spawn_file_actions_t actions_{};
     posix_spawnattr_t attributes_{};
     bool actions_ok_ = false;

@@ -38,7 +38,7 @@ namespace korvane {
 // destructor: the hooks run on the runner's threads, which must be gone
 // before the subclass's part of the object is.
 class ChildProcessRunner {
-  public:
+public:
     static constexpr std::size_t READ_SIZE = 260;
     // After SIGTERM, how long the child's process group gets before SIGKILL.
     static constexpr std::chrono::milliseconds TERM_GRACE{500};
@@ -88,7 +88,7 @@ class ChildProcessRunner {
     // once StopChild has returned.
     [[nodiscard]] std::string CollectedOutput() const;
 
-  protected:
+protected:
     // Called once after a successful start, on the caller's thread.
     virtual void OnChildStarted(const std::string& command);
     // Each converted piece of standard output, on the StdOutReader thread.
@@ -99,7 +99,7 @@ class ChildProcessRunner {
     // Once when the child has ended, on the ExitWatcher thread.
     virtual void OnChildTerminate();
 
-  private:
+private:
     enum class Stream { Out, Err };
 
     void StdOutReader(int fd, int wake_fd);

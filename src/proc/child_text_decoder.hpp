@@ -23,7 +23,7 @@ namespace korvane {
 // codeset is converted with iconv. One decoder per stream; owned and used by
 // one thread at a time.
 class ChildTextDecoder {
-  public:
+public:
     explicit ChildTextDecoder(std::string_view codeset);
     ~ChildTextDecoder();
     ChildTextDecoder(const ChildTextDecoder&) = delete;
@@ -39,7 +39,7 @@ class ChildTextDecoder {
     // True when the text is converted with iconv (not passed through as UTF-8).
     [[nodiscard]] bool Converts() const noexcept { return converter_ != NO_CONVERTER; }
 
-  private:
+private:
     static inline const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
 
     std::string DecodeUtf8(std::string_view bytes);

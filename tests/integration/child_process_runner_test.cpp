@@ -28,7 +28,7 @@ const std::string FFFD = "\xEF\xBF\xBD";
 
 // Records every piece per stream, in the order the runner appended it.
 class RecordingRunner : public ChildProcessRunner {
-  public:
+public:
     using ChildProcessRunner::ChildProcessRunner;
     ~RecordingRunner() override { StopChild(); }
 
@@ -54,7 +54,7 @@ class RecordingRunner : public ChildProcessRunner {
     std::atomic<int> terminated{0};
     std::string started_command;
 
-  protected:
+protected:
     void OnChildStarted(const std::string& command) override {
         started_command = command;
         ++started;
@@ -63,7 +63,7 @@ class RecordingRunner : public ChildProcessRunner {
     void OnChildStdErrWrite(std::string_view text) override { Record(true, text); }
     void OnChildTerminate() override { ++terminated; }
 
-  private:
+private:
     void Record(bool from_stderr, std::string_view text) {
         // The base append happens under the same lock, so the record's order
         // is CollectedOutput's order.
@@ -316,7 +316,7 @@ TEST(ChildProcessRunner, StopEndsWhatTheChildStarted) {
 // Kills the process whose pid a test read from a child's output, if it is
 // still the `sleep` that child started, whatever the test's outcome.
 class SleeperCleanup {
-  public:
+public:
     ~SleeperCleanup() {
         if (pid <= 0)
             return;

@@ -60,7 +60,7 @@ TEST(Ping, ShellSyntaxInTheAddressHasNoShellEffect) {
 
 // Sets PATH for one test and puts the old value back.
 class PathOverride {
-  public:
+public:
     explicit PathOverride(const char* value) {
         if (const char* old = ::getenv("PATH"))
             old_ = old;
@@ -73,7 +73,7 @@ class PathOverride {
     PathOverride(const PathOverride&) = delete;
     PathOverride& operator=(const PathOverride&) = delete;
 
-  private:
+private:
     std::optional<std::string> old_;
 };
 

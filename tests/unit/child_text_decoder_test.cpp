@@ -104,7 +104,7 @@ TEST(ChildTextDecoder, ConversionReplacesWhatTheCodesetLacks) {
 
 // Sets LC_ALL for one test and puts the old value back.
 class LcAll {
-  public:
+public:
     explicit LcAll(const char* value) {
         if (const char* old = ::getenv("LC_ALL"))
             old_ = old;
@@ -120,7 +120,7 @@ class LcAll {
     LcAll(const LcAll&) = delete;
     LcAll& operator=(const LcAll&) = delete;
 
-  private:
+private:
     std::optional<std::string> old_;
 };
 
