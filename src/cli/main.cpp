@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     int exit_code = korvane::cli::EXIT_OK;
     korvane::cli::AddInspectCommand(app, exit_code);
     korvane::cli::AddPingCommand(app, exit_code);
+    korvane::cli::AddDeviceCommands(app, exit_code);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,197 @@
+#include "link/maintenance_commands.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "base/messages.hpp"
+#include "link/device_link.hpp"
+#include "link/machine_code_text.hpp"
+#include "link/protocol.hpp"
+#include "support/scripted_device.hpp"
+
+namespace korvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ScriptedDevice;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+class RecordingSink final : public NotificationSink {
+  public:
+    void Post(const Notification& n) override {
+        const std::lock_guard lock(mutex_);
+        posted_.push_back(n);
+    }
+    std::vector<Notification> Posted() const {
+        const std::lock_guard lock(mutex_);
+        return posted_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<Notification> posted_;
+};
+
+ScriptedDevice::Reply Answer(Bytes bytes) {
+    return {std::move(bytes), 0ms};
+}
+ScriptedDevice::Reply Silence() {
+    return {std::nullopt, 0ms};
+}
+
+const Bytes MACHINE_CODE_REQUEST{0x81, 0, 0, 0, 0};
+const Bytes RESTORE_REQUEST{0x43, 0, 0, 0, 0};
+
+// What a front end would show for the machine code, or nothing.
+std::optional<std::string> ShownCode(const RecordingSink& sink) {
+    for (const auto& n : sink.Posted()) {
+        if (n.code == UM_MACHINE_CODE)
+            return FormatMachineCode(n.first, n.second);
+    }
+    return std::nullopt;
+}
+
+struct MachineCodeCase {
+    const char* name;
+    const char* address;
+    Bytes reply;
+    std::optional<std::string> shown;
+};
+
+// Every reply below ends the wait at once; only some of them carry a code.
+TEST(MachineCode, RepliesDecideWhatIsShown) {
+    const std::vector<MachineCodeCase> cases = {
+        {"worked example",
+         "127.0.5.1",
+         {0x81, 0, 0, 6, 0, 0x0E, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88},
+         "11223344-5566-7788-6272-61636B6C6531"},
+        {"all zero",
+         "127.0.5.2",
+         {0x81, 0, 0, 6, 0, 0x0E, 0, 0, 0, 0, 0, 0, 0, 0},
+         "00000000-0000-0000-6272-61636B6C6531"},
+        {"refused", "127.0.5.3", {0x81, 0, 0, 0x15}, std::nullopt},
+        {"L = 0", "127.0.5.4", {0x81, 0, 0, 6, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}, std::nullopt},
+        {"L > length", "127.0.5.5", {0x81, 0, 0, 6, 0, 0x0F, 1, 2, 3, 4, 5, 6, 7, 8}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedDevice device(c.address, {Answer(c.reply)});
+        RecordingSink sink;
+        DeviceLink link(sink);
+        const auto start = Clock::now();
+        const CommandOutcome outcome = GetMachineCode(link, c.address);
+        EXPECT_LT(Clock::now() - start, 2s) << "a reply must end the wait at once";
+        EXPECT_EQ(outcome.status, CommandStatus::Answered);
+        EXPECT_TRUE(outcome.message.empty());
+        EXPECT_EQ(ShownCode(sink), c.shown);
+        EXPECT_FALSE(link.Abort().load()) << "a machine-code reply never aborts";
+        EXPECT_THAT(device.Received(), ::testing::ElementsAre(MACHINE_CODE_REQUEST));
+    }
+}
+
+TEST(MachineCode, NoReplyIsToldAfterTheFullWait) {
+    ScriptedDevice device("127.0.5.6", {Silence()});
+    RecordingSink sink;
+    DeviceLink link(sink);
+    const auto start = Clock::now();
+    const CommandOutcome outcome = GetMachineCode(link, "127.0.5.6");
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, 4500ms);
+    EXPECT_LT(waited, 8s);
+    EXPECT_EQ(outcome.status, CommandStatus::NoReply);
+    EXPECT_EQ(outcome.message, messages::MACHINE_CODE_NO_REPLY);
+    EXPECT_EQ(ShownCode(sink), std::nullopt);
+}
+
+TEST(RestoreIp, AcknowledgedIsASuccess) {
+    ScriptedDevice device("127.0.5.7", {Answer({0x43, 0, 0, 6})});
+    RecordingSink sink;
+    DeviceLink link(sink);
+    const CommandOutcome outcome = RestoreIp(link, "127.0.5.7");
+    EXPECT_EQ(outcome.status, CommandStatus::Answered);
+    EXPECT_EQ(outcome.message, messages::RESTORE_IP_SUCCEEDED);
+    EXPECT_FALSE(link.Abort().load());
+    EXPECT_TRUE(sink.Posted().empty());
+    EXPECT_THAT(device.Received(), ::testing::ElementsAre(RESTORE_REQUEST));
+}
+
+TEST(RestoreIp, RefusalFailsAfterTheFullWaitAndLeavesTheAbortFlag) {
+    ScriptedDevice device("127.0.5.8", {Answer({0x43, 0, 0, 0x15})});
+    RecordingSink sink;
+    DeviceLink link(sink);
+    const auto start = Clock::now();
+    const CommandOutcome outcome = RestoreIp(link, "127.0.5.8");
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, 4500ms);
+    EXPECT_LT(waited, 8s);
+    EXPECT_EQ(outcome.status, CommandStatus::NoReply);
+    EXPECT_EQ(outcome.message, messages::RESTORE_IP_FAILED);
+    EXPECT_TRUE(link.Abort().load());
+}
+
+TEST(MaintenanceCommands, UnparsableAddressIsRefusedBeforeAnythingIsSent) {
+    RecordingSink sink;
+    DeviceLink link(sink);
+    for (const char* text : {"abc", "", "1.2.3.256", "127.0.5.9.1"}) {
+        SCOPED_TRACE(text);
+        std::vector<CommandOutcome> shown;
+        const auto start = Clock::now();
+        const CommandOutcome restore =
+            RestoreIp(link, text, [&](const CommandOutcome& o) { shown.push_back(o); });
+        const CommandOutcome code = GetMachineCode(link, text);
+        EXPECT_LT(Clock::now() - start, 1s);
+        EXPECT_EQ(restore.status, CommandStatus::InvalidAddress);
+        EXPECT_EQ(restore.message, messages::IP_INVALID);
+        EXPECT_EQ(code.status, CommandStatus::InvalidAddress);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].message, messages::IP_INVALID);
+    }
+}
+
+TEST(MaintenanceCommands, CancelEndsTheWaitAtOnce) {
+    ScriptedDevice device("127.0.5.10", {Silence()});
+    RecordingSink sink;
+    DeviceLink link(sink);
+    std::thread closer([&] {
+        std::this_thread::sleep_for(200ms);
+        link.Ack().Cancel();
+    });
+    const auto start = Clock::now();
+    const CommandOutcome outcome = RestoreIp(link, "127.0.5.10");
+    EXPECT_LT(Clock::now() - start, 3s);
+    closer.join();
+    EXPECT_EQ(outcome.status, CommandStatus::Cancelled);
+    EXPECT_EQ(outcome.message, messages::RESTORE_IP_FAILED);
+}
+
+// A reply that comes after the wait gave up, while the operator still reads the
+// message, is handled (the code still shows) but cannot satisfy the next
+// request's wait.
+TEST(MaintenanceCommands, LateReplyDoesNotSatisfyTheNextRequest) {
+    ScriptedDevice device(
+        "127.0.5.11",
+        {{Bytes{0x81, 0, 0, 6, 0, 0x0E, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, 5500ms},
+         Silence()});
+    RecordingSink sink;
+    DeviceLink link(sink);
+    const CommandOutcome first = GetMachineCode(link, "127.0.5.11", [](const CommandOutcome&) {
+        std::this_thread::sleep_for(1500ms);  // the message box is open
+    });
+    EXPECT_EQ(first.status, CommandStatus::NoReply);
+    EXPECT_EQ(ShownCode(sink), "11223344-5566-7788-6272-61636B6C6531");
+
+    const auto start = Clock::now();
+    const CommandOutcome second = RestoreIp(link, "127.0.5.11");
+    EXPECT_GE(Clock::now() - start, 4500ms);
+    EXPECT_EQ(second.status, CommandStatus::NoReply);
+    EXPECT_EQ(second.message, messages::RESTORE_IP_FAILED);
+}
+
+}  // namespace
+}  // namespace korvane
