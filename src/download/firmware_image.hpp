@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <span>
@@ -18,10 +19,10 @@ enum class LoadStatus {
 };
 
 // One firmware file whole in memory, with its 32-bit length and MD5 digest.
-// The download makes one per job, reads it while building the queue and lets
-// it go. A value of one thread.
+// Owns the buffer. The download makes one per job on the thread that starts
+// the job, reads it while building the queue and lets it go.
 class FirmwareImage {
-public:
+  public:
     FirmwareImage() = default;
     virtual ~FirmwareImage() = default;
     FirmwareImage(const FirmwareImage&) = delete;
@@ -29,6 +30,8 @@ public:
 
     // Replaces whatever the image held. A zero-length file loads as an empty
     // image with an all-zero digest. On any failure the image is empty.
+    // Anything but a regular file (a folder, a FIFO, a device) is Unreadable;
+    // a FIFO is refused without waiting for a writer.
     [[nodiscard]] LoadStatus Load(const std::filesystem::path& path);
 
     // Makes a zero-filled buffer of Length() bytes and zeroes the digest.
@@ -46,8 +49,12 @@ public:
     [[nodiscard]] const korvane::Digest& Digest() const noexcept { return digest_; }
     [[nodiscard]] bool Empty() const noexcept { return !data_ || length_ == 0; }
 
-private:
-    std::unique_ptr<std::uint8_t[]> data_;
+  private:
+    struct FreeBuffer {
+        void operator()(std::uint8_t* p) const noexcept { std::free(p); }
+    };
+
+    std::unique_ptr<std::uint8_t, FreeBuffer> data_;
     std::uint32_t length_ = 0;
     korvane::Digest digest_{};
 };

@@ -10,8 +10,7 @@ std::uint64_t DatagramCount(std::uint64_t length) noexcept {
     return 2 + (length + MAX_DATA_PAYLOAD - 1) / MAX_DATA_PAYLOAD;
 }
 
-void ForEachDatagram(std::uint32_t length, const Digest& digest,
-                     std::span<const std::uint8_t> data,
+void ForEachDatagram(std::uint32_t length, const Digest& digest, std::span<const std::uint8_t> data,
                      const std::function<void(std::unique_ptr<PacketRecord>)>& emit) {
     std::uint32_t sequence = 0;
     emit(BuildHeaderPacket(sequence++, length, digest));
@@ -26,10 +25,9 @@ void ForEachDatagram(std::uint32_t length, const Digest& digest,
 PacketQueue BuildPacketQueue(const FirmwareImage& image) {
     PacketQueue queue;
     queue.reserve(DatagramCount(image.Data().size()));
-    ForEachDatagram(image.Length(), image.Digest(), image.Data(),
-                    [&queue](std::unique_ptr<PacketRecord> record) {
-                        queue.push_back(std::move(record));
-                    });
+    ForEachDatagram(
+        image.Length(), image.Digest(), image.Data(),
+        [&queue](std::unique_ptr<PacketRecord> record) { queue.push_back(std::move(record)); });
     return queue;
 }
 

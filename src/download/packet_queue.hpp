@@ -21,8 +21,7 @@ using PacketQueue = std::vector<std::unique_ptr<PacketRecord>>;
 
 // Builds each datagram of a download in order and hands it to `emit`; each is
 // numbered with the count of datagrams built before it.
-void ForEachDatagram(std::uint32_t length, const Digest& digest,
-                     std::span<const std::uint8_t> data,
+void ForEachDatagram(std::uint32_t length, const Digest& digest, std::span<const std::uint8_t> data,
                      const std::function<void(std::unique_ptr<PacketRecord>)>& emit);
 
 [[nodiscard]] PacketQueue BuildPacketQueue(const FirmwareImage& image);
