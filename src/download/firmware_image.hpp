@@ -22,7 +22,7 @@ enum class LoadStatus {
 // Owns the buffer. The download makes one per job on the thread that starts
 // the job, reads it while building the queue and lets it go.
 class FirmwareImage {
-  public:
+public:
     FirmwareImage() = default;
     virtual ~FirmwareImage() = default;
     FirmwareImage(const FirmwareImage&) = delete;
@@ -49,7 +49,7 @@ class FirmwareImage {
     [[nodiscard]] const korvane::Digest& Digest() const noexcept { return digest_; }
     [[nodiscard]] bool Empty() const noexcept { return !data_ || length_ == 0; }
 
-  private:
+private:
     struct FreeBuffer {
         void operator()(std::uint8_t* p) const noexcept { std::free(p); }
     };

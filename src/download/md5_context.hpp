@@ -13,7 +13,7 @@ namespace korvane {
 // output byte order. A context digests one message at a time and is ready for
 // the next after Final. Plain value type; one thread at a time.
 class Md5Context {
-  public:
+public:
     Md5Context() noexcept { Init(); }
     virtual ~Md5Context() = default;
     Md5Context(const Md5Context&) = default;
@@ -28,7 +28,7 @@ class Md5Context {
     // One-shot convenience.
     [[nodiscard]] static Digest Of(std::span<const std::uint8_t> input) noexcept;
 
-  private:
+private:
     static constexpr std::size_t BLOCK_SIZE = 64;
 
     void Transform(const std::uint8_t* blocks, std::size_t count) noexcept;
