@@ -77,7 +77,7 @@ BENCHMARK(OpenSsl)->Arg(8 * KIB)->Arg(1 * MIB)->Arg(64 * MIB);
 
 // The console table, then the side-by-side ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
-  public:
+public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
@@ -107,7 +107,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         }
     }
 
-  private:
+private:
     struct Rates {
         double ours = 0;
         double theirs = 0;
