@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane::testing {
+
+struct ProcessOptions {
+    // Variables set (or replaced) in the child's environment, which otherwise
+    // is this process's.
+    std::map<std::string, std::string> set_env;
+    // Variables removed from the child's environment.
+    std::vector<std::string> unset_env;
+    // Written to the child's standard input, which is then closed; without
+    // it the child reads /dev/null.
+    std::optional<std::string> stdin_text;
+    // The child's working directory; this process's when empty.
+    std::filesystem::path working_directory;
+    // After this the child and everything in its process group are killed.
+    std::chrono::milliseconds timeout{30'000};
+};
+
+struct ProcessResult {
+    int exit_code = -1;      // the child's exit status; -1 when it did not exit by itself
+    int term_signal = 0;     // the signal that ended it, 0 when it exited
+    bool timed_out = false;  // killed because it outlived the timeout
+    std::string out;         // everything it wrote to standard output
+    std::string err;         // everything it wrote to standard error
+};
+
+// Runs argv[0] (looked up on PATH when it has no slash) with the arguments,
+// without a shell, in a process group of its own. Collects both output
+// streams until the child has exited and both are closed. Throws
+// std::runtime_error when the child cannot be started.
+[[nodiscard]] ProcessResult RunProcess(const std::vector<std::string>& argv,
+                                       const ProcessOptions& options = {});
+
+// Splits text into lines at '\n'; a final line without '\n' counts as a line.
+[[nodiscard]] std::vector<std::string> SplitLines(const std::string& text);
+
+}  // namespace korvane::testing
