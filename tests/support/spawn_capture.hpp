@@ -12,10 +12,12 @@ struct CapturedRun {
     std::string err;
 };
 
-// Runs `program` (a path; no PATH search) with `arguments` and this process's
-// environment, changed by `environment` entries ("NAME=value" replaces NAME),
-// standard input empty, and collects both output streams until it has ended.
-// Independent of the code under test (its own posix_spawn and poll loop).
+// Runs `program` (a path) with `arguments` and this process's environment,
+// changed by `environment` entries ("NAME=value" replaces NAME), standard
+// input empty, and collects both output streams until it has ended; killed
+// after RunProcess's default time-out (support/run_process.hpp, which this
+// wraps). Independent of the code under test (its own posix_spawn and poll
+// loop).
 CapturedRun SpawnCapture(const std::string& program, const std::vector<std::string>& arguments,
                          const std::vector<std::string>& environment = {});
 
