@@ -1,5 +1,7 @@
 // The endpoint and its receive thread against real UDP on loopback. Each TEST
 // plays the device on its own address 127.0.1.x.
+#include "link/udp_endpoint.hpp"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -20,7 +22,6 @@
 #include "link/device_reply_handler.hpp"
 #include "link/protocol.hpp"
 #include "link/receive_thread.hpp"
-#include "link/udp_endpoint.hpp"
 #include "support/loopback_socket.hpp"
 
 namespace korvane {
@@ -34,7 +35,7 @@ using testing::LoopbackSocket;
 // Records every datagram the endpoint hands over, with when its hand-over
 // began and ended. `during` (set before Open) runs inside the hand-over.
 class Collector final : public DeviceReplyHandler {
-public:
+  public:
     struct Arrival {
         Bytes bytes;
         Clock::time_point entered;
@@ -74,7 +75,7 @@ public:
         return arrivals_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t count_ = 0;

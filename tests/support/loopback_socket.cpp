@@ -43,8 +43,8 @@ bool LoopbackSocket::SendTo(const sockaddr_in& to, std::span<const std::uint8_t>
         throw std::invalid_argument("tests send to 127.0.0.0/8 only");
     }
     return ::sendto(fd_.Get(), bytes.data(), bytes.size(), 0,
-                    reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
-           static_cast<ssize_t>(bytes.size());
+                    reinterpret_cast<const sockaddr*>(&to),
+                    sizeof to) == static_cast<ssize_t>(bytes.size());
 }
 
 bool LoopbackSocket::SendTo(const std::string& address, std::uint16_t port,

@@ -1,3 +1,5 @@
+#include "link/device_address.hpp"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -5,8 +7,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "link/device_address.hpp"
 
 namespace korvane {
 namespace {
@@ -20,9 +20,7 @@ struct AddressCase {
 
 TEST(DeviceAddress, AcceptsTheDottedFormsWithTheirValues) {
     const std::vector<AddressCase> cases = {
-        {"127.0.0.1", 0x7f000001},
-        {"127.1", 0x7f000001},
-        {"0x7f.0.0.1", 0x7f000001},
+        {"127.0.0.1", 0x7f000001},       {"127.1", 0x7f000001}, {"0x7f.0.0.1", 0x7f000001},
         {"255.255.255.255", 0xffffffff},  // typed on purpose: a broadcast
         {"192.168.1.88", 0xc0a80158},
     };
@@ -36,8 +34,9 @@ TEST(DeviceAddress, AcceptsTheDottedFormsWithTheirValues) {
 
 TEST(DeviceAddress, DecidesEveryTextAsInetAtonDoes) {
     const std::vector<std::string_view> texts = {
-        "abc", "", "1.2.3.4.5", "1.2.3.256", " 1.2.3.4", "1.2.3.4 ", "1.2.3.4.", "1..2.3",
-        "0x100.0.0.1", "4294967295", "4294967296", "-1", "1.2.3.4\tx", "\xe4\xb8\x80.1.1.1",
+        "abc",        "",         "1.2.3.4.5",  "1.2.3.256",          " 1.2.3.4",
+        "1.2.3.4 ",   "1.2.3.4.", "1..2.3",     "0x100.0.0.1",        "4294967295",
+        "4294967296", "-1",       "1.2.3.4\tx", "\xe4\xb8\x80.1.1.1",
     };
     for (const auto text : texts) {
         SCOPED_TRACE("[" + std::string(text) + "]");

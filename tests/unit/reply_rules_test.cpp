@@ -1,3 +1,5 @@
+#include "link/reply_rules.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,6 @@
 #include "base/hex.hpp"
 #include "link/device_link.hpp"
 #include "link/protocol.hpp"
-#include "link/reply_rules.hpp"
 
 namespace korvane {
 namespace {
@@ -17,7 +18,8 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes Hex(std::string_view text) {
     std::string compact;
     for (const char c : text) {
-        if (c != ' ') compact.push_back(c);
+        if (c != ' ')
+            compact.push_back(c);
     }
     return *FromHex(compact);
 }
@@ -67,21 +69,22 @@ TEST(ReplyRules, EveryReplyHasItsEffects) {
 }
 
 class RecordingSink : public NotificationSink {
-public:
+  public:
     void Post(const Notification& n) override { posted.push_back(n); }
     std::vector<Notification> posted;
 };
 
 // Checks, from inside Post, that the waiting sender is not yet released.
 class OrderCheckingSink : public NotificationSink {
-public:
+  public:
     explicit OrderCheckingSink(AckEvent*& ack) : ack_(ack) {}
     void Post(const Notification&) override {
-        ack_released_before_post = ack_->WaitFor(std::chrono::milliseconds(0)) == AckWait::Acknowledged;
+        ack_released_before_post =
+            ack_->WaitFor(std::chrono::milliseconds(0)) == AckWait::Acknowledged;
     }
     bool ack_released_before_post = true;
 
-private:
+  private:
     AckEvent*& ack_;
 };
 
