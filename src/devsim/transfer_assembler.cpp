@@ -52,6 +52,7 @@ std::optional<TransferRecord> TransferAssembler::Finish(std::uint16_t sequence) 
     TransferRecord record = std::exchange(record_, TransferRecord{});
     record.sequences.push_back(sequence);
     record.sequences_in_order = SequencesInOrder(record.sequences);
+    record.received_length = record.image.size();
     record.md5 = Md5Context::Of(record.image);
     // The system sends an empty file with an all-zero digest field rather than
     // the MD5 of no bytes; both stand for an empty image.

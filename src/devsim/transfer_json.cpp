@@ -41,7 +41,7 @@ std::string JsonString(std::string_view text) {
 }
 
 std::string TransferJsonLine(const TransferRecord& record) {
-    return "{\"length\":" + std::to_string(record.image.size()) +
+    return "{\"length\":" + std::to_string(record.received_length) +
            ",\"md5\":" + JsonString(ToHex(record.md5)) +
            ",\"verdict\":" + JsonString(VerdictText(record.verdict)) +
            ",\"path\":" + JsonString(record.path.string()) + "}";

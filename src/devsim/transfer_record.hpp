@@ -28,7 +28,8 @@ struct TransferRecord {
     std::vector<std::uint8_t> image;
     std::vector<std::uint16_t> sequences;  // of every datagram of the transfer, in arrival order
 
-    Digest declared_md5{};  // as the header declared it
+    std::uint64_t received_length = 0;  // bytes received (image may be dropped, this stays)
+    Digest declared_md5{};              // as the header declared it
     TransferVerdict verdict = TransferVerdict::Mismatch;
     // The sequences ran 0, 1, 2 ... (mod 2^16) with nothing repeated or skipped.
     bool sequences_in_order = false;

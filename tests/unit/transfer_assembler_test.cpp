@@ -22,6 +22,7 @@ TEST(TransferAssembler, ReassemblesChunksInArrivalOrderAndJudgesThemAtTheEnd) {
     ASSERT_TRUE(record.has_value());
     EXPECT_EQ(record->image, file);
     EXPECT_EQ(record->length, 5u);
+    EXPECT_EQ(record->received_length, 5u);
     EXPECT_EQ(record->md5, Md5Context::Of(file));
     EXPECT_TRUE(record->ok);
     EXPECT_EQ(record->verdict, TransferVerdict::Ok);
@@ -57,6 +58,7 @@ TEST(TransferAssembler, RefusesWhatDiffersFromTheHeader) {
         EXPECT_FALSE(record->ok);
         EXPECT_EQ(record->verdict, TransferVerdict::Mismatch);
         EXPECT_EQ(record->md5, Md5Context::Of(file)) << "the digest of what arrived";
+        EXPECT_EQ(record->received_length, 3u);
         EXPECT_EQ(record->declared_md5, digest);
     }
 }
