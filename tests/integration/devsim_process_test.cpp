@@ -89,7 +89,7 @@ TEST(DevsimProcess, PrintsOneJsonLinePerTransferAndExitsZeroOnSigterm) {
                               Hex("11 00 00 00 00 00 05" + std::string(58, '0'))));
     ASSERT_TRUE(client.Receive(5s).has_value());
     ASSERT_TRUE(client.SendTo("127.0.2.30", DEVICE_PORT, Hex("13 00 01 00 00")));
-    EXPECT_EQ(client.Receive(5s)->bytes, Hex("13 00 01 15"));
+    EXPECT_EQ(client.ReceiveBytes(5s), Hex("13 00 01 15"));
     EXPECT_EQ(devsim.ReadLine(Stream::Out, 5s),
               "{\"length\":0,\"md5\":\"d41d8cd98f00b204e9800998ecf8427e\",\"verdict\":"
               "\"mismatch\",\"path\":\"\"}");

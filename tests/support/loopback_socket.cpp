@@ -69,6 +69,11 @@ std::optional<Datagram> LoopbackSocket::Receive(std::chrono::milliseconds timeou
     return datagram;
 }
 
+std::vector<std::uint8_t> LoopbackSocket::ReceiveBytes(std::chrono::milliseconds timeout) const {
+    auto datagram = Receive(timeout);
+    return datagram ? std::move(datagram->bytes) : std::vector<std::uint8_t>();
+}
+
 std::uint16_t LoopbackSocket::LocalPort() const {
     sockaddr_in local{};
     socklen_t size = sizeof local;

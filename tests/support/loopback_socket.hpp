@@ -35,6 +35,8 @@ class LoopbackSocket {
                 std::span<const std::uint8_t> bytes) const;
     // The next datagram (any size up to 64 KiB), or nothing after `timeout`.
     [[nodiscard]] std::optional<Datagram> Receive(std::chrono::milliseconds timeout) const;
+    // The bytes of the next datagram; none (an empty vector) after `timeout`.
+    [[nodiscard]] std::vector<std::uint8_t> ReceiveBytes(std::chrono::milliseconds timeout) const;
 
     [[nodiscard]] std::uint16_t LocalPort() const;
     [[nodiscard]] int Fd() const noexcept { return fd_.Get(); }
