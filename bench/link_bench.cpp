@@ -178,7 +178,7 @@ void BM_StopAndWaitExchange(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * MAX_DATA_PAYLOAD));
     ReportSamples(state, samples);
 }
-BENCHMARK(BM_StopAndWaitExchange)->Iterations(300)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StopAndWaitExchange)->Iterations(300)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace korvane
