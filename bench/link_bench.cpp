@@ -42,13 +42,13 @@ void ReportSamples(benchmark::State& state, std::vector<double> samples_ms) {
 }
 
 class NullSink final : public NotificationSink {
-  public:
+public:
     void Post(const Notification&) override {}
 };
 
 // Notes when the last datagram was handed over.
 class ArrivalClock final : public DeviceReplyHandler {
-  public:
+public:
     void HandleDeviceReply(std::span<const std::uint8_t>) override {
         {
             const std::lock_guard lock(mutex_);
@@ -63,7 +63,7 @@ class ArrivalClock final : public DeviceReplyHandler {
         return arrived_;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t count_ = 0;

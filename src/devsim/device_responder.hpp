@@ -40,13 +40,13 @@ struct Response {
 // A refused request (`refuse` set by the fault plan) changes nothing.
 // Owned by the simulator's service thread; not thread-safe.
 class DeviceResponder {
-  public:
+public:
     // An empty `out_dir` keeps images in memory only.
     DeviceResponder(const MachineCode& machine_code, std::filesystem::path out_dir);
 
     [[nodiscard]] Response Respond(std::span<const std::uint8_t> request, bool refuse);
 
-  private:
+private:
     [[nodiscard]] Response OnHeader(std::span<const std::uint8_t> request, bool refuse);
     [[nodiscard]] Response OnData(std::span<const std::uint8_t> request, bool refuse);
     [[nodiscard]] Response OnEnd(std::span<const std::uint8_t> request, bool refuse);

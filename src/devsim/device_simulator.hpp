@@ -36,7 +36,7 @@ struct SimulatorOptions {
 // request at once, so Stop() takes effect at once, also during a reply delay.
 // Its accessors are safe from any thread.
 class DeviceSimulator {
-  public:
+public:
     explicit DeviceSimulator(SimulatorOptions options);
     ~DeviceSimulator();
     DeviceSimulator(const DeviceSimulator&) = delete;
@@ -63,7 +63,7 @@ class DeviceSimulator {
     // "A.B.C.D:PORT" as bound, once started.
     [[nodiscard]] std::string ListeningOn() const;
 
-  private:
+private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -16,7 +16,7 @@ namespace korvane::devsim {
 // it against the header. Every sequence number is kept, so repeats and gaps
 // show in the record. Pure: no I/O; one thread at a time.
 class TransferAssembler {
-  public:
+public:
     void Begin(std::uint16_t sequence, std::uint32_t length, const Digest& md5);
 
     // Appends a chunk; false (nothing kept) when no transfer is in progress.
@@ -28,7 +28,7 @@ class TransferAssembler {
 
     [[nodiscard]] bool InProgress() const noexcept { return in_progress_; }
 
-  private:
+private:
     bool in_progress_ = false;
     TransferRecord record_;
 };

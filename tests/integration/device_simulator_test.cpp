@@ -55,7 +55,7 @@ Bytes ReadFile(const std::filesystem::path& path) {
 
 // Notifications as the receive thread posts them, readable from the test thread.
 class CountingSink final : public NotificationSink {
-  public:
+public:
     void Post(const Notification& notification) override {
         const std::lock_guard lock(mutex_);
         posted_.push_back(notification);
@@ -66,7 +66,7 @@ class CountingSink final : public NotificationSink {
             posted_.begin(), posted_.end(), [&](const Notification& n) { return n.code == code; }));
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::vector<Notification> posted_;
 };
@@ -74,7 +74,7 @@ class CountingSink final : public NotificationSink {
 // The system's side of an exchange, stop-and-wait by hand: clear the event,
 // send one datagram, wait for its acknowledgement.
 class ScriptedClient {
-  public:
+public:
     explicit ScriptedClient(const std::string& device) : link_(sink_), endpoint_(link_) {
         endpoint_.SetRemote(*ParseDeviceAddress(device), DEVICE_PORT);
         opened_ = endpoint_.Open();
@@ -103,7 +103,7 @@ class ScriptedClient {
     bool Aborted() { return link_.Abort().load(); }
     std::size_t Acked() const { return sink_.Count(UM_PACKET_ACKED); }
 
-  private:
+private:
     CountingSink sink_;
     DeviceLink link_;
     UdpEndpoint endpoint_;

@@ -35,7 +35,7 @@ using testing::LoopbackSocket;
 // Records every datagram the endpoint hands over, with when its hand-over
 // began and ended. `during` (set before Open) runs inside the hand-over.
 class Collector final : public DeviceReplyHandler {
-  public:
+public:
     struct Arrival {
         Bytes bytes;
         Clock::time_point entered;
@@ -75,7 +75,7 @@ class Collector final : public DeviceReplyHandler {
         return arrivals_;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t count_ = 0;

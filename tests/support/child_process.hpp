@@ -18,7 +18,7 @@ namespace korvane::testing {
 // time-out. Owned by one test thread; the destructor kills a child that still
 // runs (SIGKILL) and reaps it, so no test leaves a process behind.
 class ChildProcess {
-  public:
+public:
     enum class Stream { Out = 0, Err = 1 };
 
     // Throws when the program cannot be started.
@@ -48,7 +48,7 @@ class ChildProcess {
 
     [[nodiscard]] pid_t Pid() const noexcept { return pid_; }
 
-  private:
+private:
     struct Channel {
         UniqueFd fd;
         std::string pending;

@@ -23,7 +23,7 @@ struct Datagram {
 // to a loopback address, send to any 127.x address, receive with a time-out.
 // Owned by one test thread. Aborts the test (throws) on a setup failure.
 class LoopbackSocket {
-  public:
+public:
     // Binds to address:port (port 0: an ephemeral one). Throws when it cannot.
     explicit LoopbackSocket(const std::string& address, std::uint16_t port = 0);
     // An unbound socket (the first send binds it to 0.0.0.0:ephemeral).
@@ -41,7 +41,7 @@ class LoopbackSocket {
     [[nodiscard]] std::uint16_t LocalPort() const;
     [[nodiscard]] int Fd() const noexcept { return fd_.Get(); }
 
-  private:
+private:
     UniqueFd fd_;
 };
 

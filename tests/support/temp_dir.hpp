@@ -10,7 +10,7 @@ namespace korvane::testing {
 // A fresh folder under the system's temp dir, removed with everything in it
 // when the object goes away.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -21,7 +21,7 @@ class TempDir {
     std::filesystem::path WriteFile(const std::string& name,
                                     std::span<const std::uint8_t> bytes) const;
 
-  private:
+private:
     std::filesystem::path path_;
 };
 

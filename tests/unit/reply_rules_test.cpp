@@ -69,14 +69,14 @@ TEST(ReplyRules, EveryReplyHasItsEffects) {
 }
 
 class RecordingSink : public NotificationSink {
-  public:
+public:
     void Post(const Notification& n) override { posted.push_back(n); }
     std::vector<Notification> posted;
 };
 
 // Checks, from inside Post, that the waiting sender is not yet released.
 class OrderCheckingSink : public NotificationSink {
-  public:
+public:
     explicit OrderCheckingSink(AckEvent*& ack) : ack_(ack) {}
     void Post(const Notification&) override {
         ack_released_before_post =
@@ -84,7 +84,7 @@ class OrderCheckingSink : public NotificationSink {
     }
     bool ack_released_before_post = true;
 
-  private:
+private:
     AckEvent*& ack_;
 };
 
