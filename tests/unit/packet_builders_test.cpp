@@ -1,5 +1,3 @@
-#include "link/packet_builders.hpp"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "base/hex.hpp"
+#include "link/packet_builders.hpp"
 #include "link/protocol.hpp"
 
 namespace korvane {
@@ -23,8 +22,7 @@ Bytes Wire(const std::unique_ptr<PacketRecord>& record) {
 Bytes Hex(std::string_view text) {
     std::string compact;
     for (const char c : text) {
-        if (c != ' ')
-            compact.push_back(c);
+        if (c != ' ') compact.push_back(c);
     }
     return *FromHex(compact);
 }
@@ -74,8 +72,7 @@ TEST(PacketBuilders, FullDataChunkIs8005BytesWithItsPayload) {
     }
     const Bytes wire = Wire(BuildDataPacket(2, payload));
     ASSERT_EQ(wire.size(), 8005u);
-    EXPECT_THAT(Bytes(wire.begin(), wire.begin() + 5),
-                ::testing::ElementsAre(0x12, 0, 2, 0x1F, 0x40));
+    EXPECT_THAT(Bytes(wire.begin(), wire.begin() + 5), ::testing::ElementsAre(0x12, 0, 2, 0x1F, 0x40));
     EXPECT_TRUE(std::equal(payload.begin(), payload.end(), wire.begin() + 5));
 }
 

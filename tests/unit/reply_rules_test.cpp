@@ -1,5 +1,3 @@
-#include "link/reply_rules.hpp"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +7,7 @@
 #include "base/hex.hpp"
 #include "link/device_link.hpp"
 #include "link/protocol.hpp"
+#include "link/reply_rules.hpp"
 
 namespace korvane {
 namespace {
@@ -18,8 +17,7 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes Hex(std::string_view text) {
     std::string compact;
     for (const char c : text) {
-        if (c != ' ')
-            compact.push_back(c);
+        if (c != ' ') compact.push_back(c);
     }
     return *FromHex(compact);
 }
@@ -79,8 +77,7 @@ class OrderCheckingSink : public NotificationSink {
 public:
     explicit OrderCheckingSink(AckEvent*& ack) : ack_(ack) {}
     void Post(const Notification&) override {
-        ack_released_before_post =
-            ack_->WaitFor(std::chrono::milliseconds(0)) == AckWait::Acknowledged;
+        ack_released_before_post = ack_->WaitFor(std::chrono::milliseconds(0)) == AckWait::Acknowledged;
     }
     bool ack_released_before_post = true;
 
