@@ -10,42 +10,31 @@
 #include <string>
 #include <vector>
 
+#include "devsim/fault_plan.hpp"
+#include "devsim/transfer_record.hpp"
 #include "link/protocol.hpp"
 
 namespace korvane::devsim {
 
-// Faults the simulated device can inject. N counts every datagram the
-// simulator has received since it started, from 1.
-struct FaultPlan {
-    std::optional<std::uint32_t> refuse_nth;      // reply to datagram N with status 0x15
-    std::optional<std::uint32_t> drop_reply_nth;  // send no reply to datagram N
-    std::chrono::milliseconds reply_delay{0};     // delay every reply
-    bool duplicate_acks = false;                  // send every acknowledgement twice
-    bool garbage_before_reply = false;            // short, unknown-code and oversized datagrams first
-};
-
 struct SimulatorOptions {
     std::string bind_address = "127.0.0.1";
-    std::uint16_t port = DEVICE_PORT;
-    std::filesystem::path out_dir;  // where good images are written; empty: not written
+    std::uint16_t port = DEVICE_PORT;  // 0: an ephemeral port (see ListeningOn)
+    std::filesystem::path out_dir;     // where good images are written; empty: not written
     std::array<std::uint8_t, MACHINE_CODE_SIZE> machine_code{0x11, 0x22, 0x33, 0x44,
                                                              0x55, 0x66, 0x77, 0x88};
     FaultPlan faults;
+    // Keep every datagram (Received) and every image (TransferRecord::image) in
+    // memory. A long-running simulator turns this off; Transfers() then holds
+    // records without their image.
+    bool keep_history = true;
 };
 
-// One transfer that reached its end datagram.
-struct TransferRecord {
-    std::uint32_t length = 0;       // as the header declared it
-    Digest md5{};                   // MD5 of the bytes received
-    bool ok = false;                // length and MD5 matched the header
-    std::filesystem::path path;     // out_dir/<md5>.bin when written
-    std::vector<std::uint8_t> image;
-    std::vector<std::uint16_t> sequences;  // of every datagram of the transfer, in arrival order
-};
-
-// A simulated device answering the protocol on bind_address:port. It owns its
+// A simulated device answering the protocol on bind_address:port (the
+// protocol itself is DeviceResponder's, the faults FaultPlan's). It owns its
 // socket and one service thread from Start() until Stop() or destruction
-// (which joins). Its accessors are safe from any thread.
+// (which joins). The service thread waits for datagrams and for the stop
+// request at once, so Stop() takes effect at once, also during a reply delay.
+// Its accessors are safe from any thread.
 class DeviceSimulator {
 public:
     explicit DeviceSimulator(SimulatorOptions options);
@@ -53,11 +42,16 @@ public:
     DeviceSimulator(const DeviceSimulator&) = delete;
     DeviceSimulator& operator=(const DeviceSimulator&) = delete;
 
-    // Binds and starts serving; false with `error` set when the address cannot be bound.
+    // Binds and starts serving; false with `error` set (one line) when the
+    // address is not an IPv4 address, cannot be bound (in use, not local), or
+    // the output folder cannot be made.
     [[nodiscard]] bool Start(std::string& error);
+    // Ends the service thread and closes the socket. Idempotent; never call it
+    // from an OnTransfer callback.
     void Stop();
 
-    // Called on the service thread for every finished transfer.
+    // Called on the service thread for every finished transfer, before the
+    // reply to its end datagram is sent.
     void OnTransfer(std::function<void(const TransferRecord&)> callback);
 
     [[nodiscard]] std::vector<TransferRecord> Transfers() const;
@@ -65,6 +59,9 @@ public:
     [[nodiscard]] std::vector<std::vector<std::uint8_t>> Received() const;
     // Waits until `count` transfers have finished; false on time-out.
     [[nodiscard]] bool WaitForTransfers(std::size_t count, std::chrono::milliseconds timeout) const;
+
+    // "A.B.C.D:PORT" as bound, once started.
+    [[nodiscard]] std::string ListeningOn() const;
 
 private:
     struct State;

@@ -18,7 +18,9 @@ namespace korvane {
 // ephemeral port, and replies come back to it. One endpoint serves one
 // exchange (a download, a maintenance request) as a local object of the
 // thread that uses it; destroying it stops the receive thread, then closes the
-// socket. The owner must outlive the endpoint.
+// socket. The owner must outlive the endpoint. A class that overrides
+// OnReceive must Close() in its own destructor: the receive thread calls
+// OnReceive until it is stopped.
 class UdpEndpoint {
 public:
     explicit UdpEndpoint(DeviceReplyHandler& owner);

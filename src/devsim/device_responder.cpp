@@ -1,0 +1,111 @@
+#include "devsim/device_responder.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "devsim/fault_plan.hpp"
+#include "devsim/image_store.hpp"
+#include "link/byte_order.hpp"
+
+namespace korvane::devsim {
+namespace {
+
+// Where a header's file length ends: shorter headers cannot be understood.
+constexpr std::size_t HEADER_MIN_SIZE = HEADER_DIGEST_OFFSET + DIGEST_SIZE;
+
+std::uint16_t SequenceOf(std::span<const std::uint8_t> request) {
+    return request.size() >= 3 ? bytes::GetU16BE(request.subspan<1, 2>()) : 0;
+}
+
+std::vector<std::uint8_t> Reply(std::span<const std::uint8_t> request, std::uint8_t status) {
+    return {request[0], request.size() > 1 ? request[1] : std::uint8_t{0},
+            request.size() > 2 ? request[2] : std::uint8_t{0}, status};
+}
+
+Response Answer(std::span<const std::uint8_t> request, bool acknowledged) {
+    return Response{.reply = Reply(request, acknowledged ? REPLY_ACK : REPLY_REFUSED)};
+}
+
+}  // namespace
+
+DeviceResponder::DeviceResponder(const MachineCode& machine_code, std::filesystem::path out_dir)
+    : machine_code_(machine_code), out_dir_(std::move(out_dir)) {}
+
+Response DeviceResponder::Respond(std::span<const std::uint8_t> request, bool refuse) {
+    if (request.empty()) {
+        return {};
+    }
+    switch (request[0]) {
+        case PKT_HEADER:
+            return OnHeader(request, refuse);
+        case PKT_DATA:
+            return OnData(request, refuse);
+        case PKT_END:
+            return OnEnd(request, refuse);
+        case PKT_RESTORE_IP:
+            return Answer(request, !refuse);
+        case PKT_GET_MACHINE_CODE: {
+            if (refuse) {
+                return Answer(request, false);
+            }
+            Response response = Answer(request, true);
+            const std::uint16_t declared = MACHINE_CODE_OFFSET + MACHINE_CODE_SIZE;
+            response.reply->push_back(static_cast<std::uint8_t>(declared >> 8));
+            response.reply->push_back(static_cast<std::uint8_t>(declared));
+            response.reply->insert(response.reply->end(), machine_code_.begin(),
+                                   machine_code_.end());
+            return response;
+        }
+        default:
+            return {};
+    }
+}
+
+Response DeviceResponder::OnHeader(std::span<const std::uint8_t> request, bool refuse) {
+    if (refuse || request.size() < HEADER_MIN_SIZE) {
+        return Answer(request, false);
+    }
+    Digest md5{};
+    std::ranges::copy(request.subspan(HEADER_DIGEST_OFFSET, DIGEST_SIZE), md5.begin());
+    assembler_.Begin(SequenceOf(request), bytes::GetU32BE(request.subspan<3, 4>()), md5);
+    return Answer(request, true);
+}
+
+Response DeviceResponder::OnData(std::span<const std::uint8_t> request, bool refuse) {
+    if (refuse || request.size() < DATA_PREFIX_SIZE) {
+        return Answer(request, false);
+    }
+    const std::size_t declared = bytes::GetU16BE(request.subspan<3, 2>());
+    const auto payload = request.subspan(DATA_PREFIX_SIZE);
+    if (declared != payload.size()) {
+        return Answer(request, false);
+    }
+    return Answer(request, assembler_.Append(SequenceOf(request), payload));
+}
+
+Response DeviceResponder::OnEnd(std::span<const std::uint8_t> request, bool refuse) {
+    if (refuse || request.size() < 3) {
+        return Answer(request, false);
+    }
+    auto record = assembler_.Finish(SequenceOf(request));
+    if (!record) {
+        return Answer(request, false);
+    }
+    Keep(*record);
+    Response response = Answer(request, record->ok);
+    response.finished = std::move(record);
+    return response;
+}
+
+void DeviceResponder::Keep(TransferRecord& record) {
+    if (!record.ok || out_dir_.empty()) {
+        return;
+    }
+    record.path = StoreImage(out_dir_, record.md5, record.image, record.write_error);
+    if (record.path.empty()) {
+        record.ok = false;
+        record.verdict = TransferVerdict::WriteFailed;
+    }
+}
+
+}  // namespace korvane::devsim

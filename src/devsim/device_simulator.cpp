@@ -1,0 +1,250 @@
+#include "devsim/device_simulator.hpp"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "base/unique_fd.hpp"
+#include "devsim/device_responder.hpp"
+#include "link/device_address.hpp"
+
+namespace korvane::devsim {
+namespace {
+
+// Large enough for any UDP datagram: the simulator sees what was really sent.
+constexpr std::size_t MAX_DATAGRAM = 65536;
+
+}  // namespace
+
+struct DeviceSimulator::State {
+    explicit State(SimulatorOptions simulator_options)
+        : options(std::move(simulator_options)), responder(options.machine_code, options.out_dir) {}
+
+    void Serve();
+    // False when a stop request came during the reply delay.
+    bool Handle(std::span<const std::uint8_t> datagram, const sockaddr_in& from);
+    // Waits `delay` or until a stop request; false on the latter.
+    bool Pause(std::chrono::milliseconds delay) const;
+
+    const SimulatorOptions options;
+    DeviceResponder responder;  // service thread only
+    UniqueFd socket;
+    UniqueFd wake;  // an eventfd; readable once a stop is requested
+    std::thread thread;
+    std::string listening_on;
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::uint64_t datagram_count = 0;
+    std::vector<std::vector<std::uint8_t>> received;
+    std::vector<TransferRecord> transfers;
+    std::function<void(const TransferRecord&)> on_transfer;
+};
+
+void DeviceSimulator::State::Serve() {
+    std::vector<std::uint8_t> buffer(MAX_DATAGRAM);
+    while (true) {
+        std::array<pollfd, 2> ready{pollfd{.fd = socket.Get(), .events = POLLIN, .revents = 0},
+                                    pollfd{.fd = wake.Get(), .events = POLLIN, .revents = 0}};
+        if (::poll(ready.data(), ready.size(), -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        if (ready[1].revents != 0) {
+            return;
+        }
+        if (ready[0].revents == 0) {
+            continue;
+        }
+        while (true) {
+            sockaddr_in from{};
+            socklen_t from_size = sizeof from;
+            const ssize_t n = ::recvfrom(socket.Get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                         reinterpret_cast<sockaddr*>(&from), &from_size);
+            if (n < 0) {
+                break;  // drained (or an error, which the read has cleared)
+            }
+            if (!Handle(std::span(buffer).first(static_cast<std::size_t>(n)), from)) {
+                return;
+            }
+        }
+    }
+}
+
+bool DeviceSimulator::State::Handle(std::span<const std::uint8_t> datagram,
+                                    const sockaddr_in& from) {
+    std::uint64_t ordinal = 0;
+    {
+        const std::lock_guard lock(mutex);
+        ordinal = ++datagram_count;
+        if (options.keep_history) {
+            received.emplace_back(datagram.begin(), datagram.end());
+        }
+    }
+    Response response = responder.Respond(datagram, RefusesDatagram(options.faults, ordinal));
+    if (response.finished) {
+        if (!options.keep_history) {
+            response.finished->image = {};
+        }
+        std::function<void(const TransferRecord&)> callback;
+        {
+            const std::lock_guard lock(mutex);
+            transfers.push_back(*response.finished);
+            callback = on_transfer;
+        }
+        changed.notify_all();
+        if (callback) {
+            callback(*response.finished);
+        }
+    }
+    const OutgoingPlan plan = PlanReplies(options.faults, ordinal, response.reply);
+    if (plan.datagrams.empty()) {
+        return true;
+    }
+    if (plan.delay.count() > 0 && !Pause(plan.delay)) {
+        return false;
+    }
+    for (const auto& out : plan.datagrams) {
+        // A reply that cannot be sent is a lost reply; the requester times out.
+        (void)::sendto(socket.Get(), out.data(), out.size(), 0,
+                       reinterpret_cast<const sockaddr*>(&from), sizeof from);
+    }
+    return true;
+}
+
+bool DeviceSimulator::State::Pause(std::chrono::milliseconds delay) const {
+    const auto deadline = std::chrono::steady_clock::now() + delay;
+    while (true) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return true;
+        }
+        pollfd stop{.fd = wake.Get(), .events = POLLIN, .revents = 0};
+        const int n = ::poll(&stop, 1, static_cast<int>(left.count()));
+        if (n > 0) {
+            return false;
+        }
+        if (n < 0 && errno != EINTR) {
+            return true;
+        }
+    }
+}
+
+DeviceSimulator::DeviceSimulator(SimulatorOptions options)
+    : state_(std::make_unique<State>(std::move(options))) {}
+
+DeviceSimulator::~DeviceSimulator() {
+    Stop();
+}
+
+bool DeviceSimulator::Start(std::string& error) {
+    State& s = *state_;
+    if (s.thread.joinable()) {
+        error = "already running";
+        return false;
+    }
+    const auto address = ParseDeviceAddress(s.options.bind_address);
+    if (!address) {
+        error = "'" + s.options.bind_address + "' is not an IPv4 address";
+        return false;
+    }
+    const std::string wanted = s.options.bind_address + ":" + std::to_string(s.options.port);
+    if (!s.options.out_dir.empty()) {
+        std::error_code failed;
+        std::filesystem::create_directories(s.options.out_dir, failed);
+        if (failed || !std::filesystem::is_directory(s.options.out_dir)) {
+            error = "cannot use output folder " + s.options.out_dir.string() + ": " +
+                    (failed ? failed.message() : "not a folder");
+            return false;
+        }
+    }
+    UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!socket) {
+        error = std::string("cannot make a UDP socket: ") + std::strerror(errno);
+        return false;
+    }
+    // No SO_REUSEADDR: a second simulator on the same address must fail.
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(s.options.port);
+    local.sin_addr = *address;
+    if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        error = "cannot bind " + wanted + ": " + std::strerror(errno);
+        return false;
+    }
+    socklen_t size = sizeof local;
+    if (::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        error = "cannot read the bound address: " + std::string(std::strerror(errno));
+        return false;
+    }
+    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake) {
+        error = std::string("cannot make an eventfd: ") + std::strerror(errno);
+        return false;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
+    s.listening_on = std::string(text) + ":" + std::to_string(ntohs(local.sin_port));
+    s.socket = std::move(socket);
+    s.wake = std::move(wake);
+    try {
+        s.thread = std::thread([&s] { s.Serve(); });
+    } catch (const std::system_error& e) {
+        error = std::string("cannot start the service thread: ") + e.what();
+        s.socket.Reset();
+        s.wake.Reset();
+        return false;
+    }
+    return true;
+}
+
+void DeviceSimulator::Stop() {
+    State& s = *state_;
+    if (s.thread.joinable()) {
+        const std::uint64_t one = 1;
+        (void)!::write(s.wake.Get(), &one, sizeof one);
+        s.thread.join();
+    }
+    s.socket.Reset();
+    s.wake.Reset();
+}
+
+void DeviceSimulator::OnTransfer(std::function<void(const TransferRecord&)> callback) {
+    const std::lock_guard lock(state_->mutex);
+    state_->on_transfer = std::move(callback);
+}
+
+std::vector<TransferRecord> DeviceSimulator::Transfers() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->transfers;
+}
+
+std::vector<std::vector<std::uint8_t>> DeviceSimulator::Received() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->received;
+}
+
+bool DeviceSimulator::WaitForTransfers(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout,
+                                    [&] { return state_->transfers.size() >= count; });
+}
+
+std::string DeviceSimulator::ListeningOn() const {
+    return state_->listening_on;
+}
+
+}  // namespace korvane::devsim

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace korvane::devsim {
+
+// Faults the simulated device can inject. N counts every datagram the
+// simulator has received since it started, from 1. Each fault works alone or
+// with the others.
+struct FaultPlan {
+    std::optional<std::uint32_t> refuse_nth;      // reply to datagram N with status 0x15
+    std::optional<std::uint32_t> drop_reply_nth;  // send no reply to datagram N
+    std::chrono::milliseconds reply_delay{0};     // delay every reply
+    bool duplicate_acks = false;                  // send every acknowledgement twice
+    bool garbage_before_reply = false;  // short, unknown-code and oversized datagrams first
+};
+
+// What goes on the wire after one request: wait `delay`, then send `datagrams`
+// in order to the requester.
+struct OutgoingPlan {
+    std::chrono::milliseconds delay{0};
+    std::vector<std::vector<std::uint8_t>> datagrams;
+};
+
+// The status byte the device sends when it refuses a request.
+inline constexpr std::uint8_t REPLY_REFUSED = 0x15;
+// Size of the oversized garbage datagram: beyond any receive buffer of the system.
+inline constexpr std::size_t GARBAGE_OVERSIZED_SIZE = 6000;
+
+// True when the plan refuses the datagram with this ordinal (1-based).
+[[nodiscard]] bool RefusesDatagram(const FaultPlan& plan, std::uint64_t ordinal) noexcept;
+
+// Turns the device's honest `reply` to datagram `ordinal` (nothing: the
+// request is not answered) into what is actually sent. A dropped reply sends
+// nothing at all, garbage included.
+[[nodiscard]] OutgoingPlan PlanReplies(const FaultPlan& plan, std::uint64_t ordinal,
+                                       const std::optional<std::vector<std::uint8_t>>& reply);
+
+}  // namespace korvane::devsim

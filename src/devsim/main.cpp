@@ -1,0 +1,149 @@
+// korvane-devsim: a stand-in for the network device, for tests, demos and
+// trying the tools out without hardware. See --help.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+#include <string>
+
+#include "base/hex.hpp"
+#include "devsim/device_simulator.hpp"
+#include "devsim/transfer_json.hpp"
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_CANNOT_START = 1;
+constexpr int EXIT_BAD_USAGE = 2;
+
+constexpr const char* FOOTER = R"(
+Replies: header, data and end datagrams are acknowledged with `code seq-hi seq-lo 06`
+and refused with status 15 (hex). The end datagram is refused when the length or MD5
+of what arrived differs from the header; a good image is written to DIR/<md5>.bin.
+A new header starts a new transfer; data or end with no transfer in progress is
+refused. The restore request gets 43 00 00 06, the machine-code request
+81 00 00 06 00 0E and the 8 machine-code bytes. Other datagrams get no reply.
+
+Output: one JSON line on stdout per finished transfer, describing what arrived:
+  {"length":N,"md5":"<hex>","verdict":"ok"|"mismatch"|"write-failed","path":"..."}
+path is "" unless the image was written. "listening on ADDR:PORT" goes to stderr
+once the device is ready. SIGINT or SIGTERM stops it (exit 0); exit 1 when it
+cannot start (address not local or in use, output folder unusable), 2 on a bad
+command line.)";
+
+struct CommandLine {
+    korvane::devsim::SimulatorOptions options;
+    std::string machine_code_hex;
+    std::uint32_t refuse = 0;
+    std::uint32_t drop_reply = 0;
+    unsigned delay_ms = 0;
+};
+
+void AddOptions(CLI::App& app, CommandLine& line) {
+    const CLI::Range FROM_ONE(std::uint32_t{1}, std::numeric_limits<std::uint32_t>::max());
+    auto& o = line.options;
+    app.add_option("--bind", o.bind_address, "Address to answer on")
+        ->type_name("ADDR")
+        ->default_str("127.0.0.1");
+    app.add_option("--port", o.port, "UDP port to answer on")
+        ->type_name("PORT")
+        ->default_str("21818");
+    app.add_option("--out", o.out_dir, "Folder for received images (made if missing)")
+        ->type_name("DIR");
+    app.add_option("--machine-code", line.machine_code_hex,
+                   "The 8 machine-code bytes as 16 hex digits")
+        ->type_name("HEX16")
+        ->default_str("1122334455667788");
+    app.add_option("--refuse", line.refuse,
+                   "Refuse the Nth datagram received (from 1, counting every datagram since "
+                   "start); a refused datagram changes nothing")
+        ->type_name("N")
+        ->check(FROM_ONE);
+    app.add_option("--drop-reply", line.drop_reply,
+                   "Send no reply to the Nth datagram received (it is still acted on)")
+        ->type_name("N")
+        ->check(FROM_ONE);
+    app.add_option("--delay", line.delay_ms, "Wait MS milliseconds before every reply")
+        ->type_name("MS");
+    app.add_flag("--duplicate-acks", o.faults.duplicate_acks, "Send every acknowledgement twice");
+    app.add_flag("--garbage", o.faults.garbage_before_reply,
+                 "Before every reply send a 3-byte datagram, one with an unknown code (10) and "
+                 "an oversized one (6000 bytes)");
+}
+
+// Completes the options from what the flags gave; false after telling why.
+bool Finish(CommandLine& line) {
+    auto& o = line.options;
+    if (!line.machine_code_hex.empty()) {
+        const auto bytes = korvane::FromHex(line.machine_code_hex);
+        if (!bytes || bytes->size() != o.machine_code.size()) {
+            std::cerr << "korvane-devsim: --machine-code wants 16 hex digits, not '"
+                      << line.machine_code_hex << "'\n";
+            return false;
+        }
+        std::ranges::copy(*bytes, o.machine_code.begin());
+    }
+    if (line.refuse > 0) {
+        o.faults.refuse_nth = line.refuse;
+    }
+    if (line.drop_reply > 0) {
+        o.faults.drop_reply_nth = line.drop_reply;
+    }
+    o.faults.reply_delay = std::chrono::milliseconds(line.delay_ms);
+    o.keep_history = false;  // a long-running device keeps no images in memory
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "korvane-devsim: a simulated device that answers the firmware download "
+        "protocol on UDP (default 127.0.0.1:21818)"};
+    app.footer(FOOTER);
+    CommandLine line;
+    AddOptions(app, line);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        (void)app.exit(e);
+        return EXIT_BAD_USAGE;
+    }
+    if (!Finish(line)) {
+        return EXIT_BAD_USAGE;
+    }
+
+    // Stop signals are taken by sigwait below; every thread started from here
+    // on inherits the mask, so none of them is interrupted by one.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);  // a reader that went away must not kill the device
+
+    korvane::devsim::DeviceSimulator simulator(line.options);
+    simulator.OnTransfer([](const korvane::devsim::TransferRecord& record) {
+        std::cout << korvane::devsim::TransferJsonLine(record) << std::endl;
+        if (!record.write_error.empty()) {
+            std::cerr << "korvane-devsim: " << record.write_error << std::endl;
+        }
+    });
+    std::string error;
+    if (!simulator.Start(error)) {
+        std::cerr << "korvane-devsim: " << error << std::endl;
+        return EXIT_CANNOT_START;
+    }
+    std::cerr << "listening on " << simulator.ListeningOn() << std::endl;
+
+    int received = 0;
+    while (sigwait(&stop_signals, &received) != 0) {
+    }
+    simulator.Stop();
+    return EXIT_OK;
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/unique_fd.hpp"
+
+namespace korvane::testing {
+
+// A program run by a test: started from argv without a shell, stdin from
+// /dev/null, stdout and stderr each on a pipe read line by line with a
+// time-out. Owned by one test thread; the destructor kills a child that still
+// runs (SIGKILL) and reaps it, so no test leaves a process behind.
+class ChildProcess {
+public:
+    enum class Stream { Out = 0, Err = 1 };
+
+    // Throws when the program cannot be started.
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // The next whole line of `stream` without its line feed (at the end of
+    // the output, what is left); nothing on time-out or when all was read.
+    [[nodiscard]] std::optional<std::string> ReadLine(Stream stream,
+                                                      std::chrono::milliseconds timeout);
+    // Reads lines until one contains `text` and returns it; nothing on
+    // time-out or at the end of the output. Lines passed over are in Seen().
+    [[nodiscard]] std::optional<std::string> WaitForLine(Stream stream, std::string_view text,
+                                                         std::chrono::milliseconds timeout);
+    // Everything that stream still has, up to its end or the time-out.
+    [[nodiscard]] std::string ReadRest(Stream stream, std::chrono::milliseconds timeout);
+    // Every line ReadLine has returned so far on `stream`.
+    [[nodiscard]] const std::vector<std::string>& Seen(Stream stream) const {
+        return channels_[Index(stream)].seen;
+    }
+
+    bool Signal(int signal_number) const;
+    // The exit code, or 128 + the signal that ended it; nothing on time-out.
+    [[nodiscard]] std::optional<int> Wait(std::chrono::milliseconds timeout);
+
+    [[nodiscard]] pid_t Pid() const noexcept { return pid_; }
+
+private:
+    struct Channel {
+        UniqueFd fd;
+        std::string pending;
+        bool ended = false;
+        std::vector<std::string> seen;
+    };
+    static constexpr std::size_t Index(Stream stream) noexcept {
+        return static_cast<std::size_t>(stream);
+    }
+    // Reads what is there, waiting at most until `deadline`; false at time-out or end.
+    bool Fill(Channel& channel, std::chrono::steady_clock::time_point deadline);
+
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+    std::array<Channel, 2> channels_;
+};
+
+}  // namespace korvane::testing
