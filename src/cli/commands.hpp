@@ -15,5 +15,6 @@ inline constexpr int EXIT_CANCELLED = 130;
 void AddInspectCommand(CLI::App& app, int& exit_code);
 void AddPingCommand(CLI::App& app, int& exit_code);
 void AddDeviceCommands(CLI::App& app, int& exit_code);
+void AddDownloadCommand(CLI::App& app, int& exit_code);
 
 }  // namespace korvane::cli

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     korvane::cli::AddInspectCommand(app, exit_code);
     korvane::cli::AddPingCommand(app, exit_code);
     korvane::cli::AddDeviceCommands(app, exit_code);
+    korvane::cli::AddDownloadCommand(app, exit_code);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,303 @@
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/hex.hpp"
+#include "base/messages.hpp"
+#include "cli/commands.hpp"
+#include "cli/interrupt_watcher.hpp"
+#include "cli/json_text.hpp"
+#include "cli/progress_display.hpp"
+#include "download/blocking_queue.hpp"
+#include "download/download_inputs.hpp"
+#include "download/download_worker.hpp"
+#include "download/firmware_packets.hpp"
+#include "download/progress_text.hpp"
+#include "download/target_list.hpp"
+#include "link/device_link.hpp"
+
+namespace korvane::cli {
+namespace {
+
+struct DownloadOptions {
+    std::vector<std::string> addresses;
+    std::string targets_file;
+    std::string file;
+    bool json = false;
+    bool quiet = false;
+};
+
+// A notification of one device's job, or Ctrl-C (device INTERRUPT).
+struct DeviceEvent {
+    std::size_t device = 0;
+    Notification notification;
+};
+constexpr std::size_t INTERRUPT = std::numeric_limits<std::size_t>::max();
+
+// Each device's DeviceLink posts into the command's one event queue, tagged.
+class DeviceSink final : public NotificationSink {
+  public:
+    DeviceSink(std::size_t device, BlockingQueue<DeviceEvent>& events)
+        : device_(device), events_(events) {}
+    void Post(const Notification& notification) override {
+        events_.Push(DeviceEvent{.device = device_, .notification = notification});
+    }
+
+  private:
+    std::size_t device_;
+    BlockingQueue<DeviceEvent>& events_;
+};
+
+// One device of the download. Members go in reverse order: the worker (which
+// joins its thread) before the link it uses, the link before its sink.
+struct DeviceRun {
+    std::string text;
+    in_addr address{};
+    std::unique_ptr<DeviceSink> sink;
+    std::unique_ptr<DeviceLink> link;
+    std::unique_ptr<DownloadWorker> worker;
+    std::uint64_t acked_posts = 0;
+    bool done = false;
+    DownloadOutcome outcome;
+    std::string reason;  // empty on success
+};
+
+int Refuse(const DownloadRefusal& refusal, std::string_view detail = {}) {
+    std::cerr << refusal.message;
+    if (!detail.empty()) {
+        std::cerr << ": " << detail;
+    }
+    std::cerr << '\n';
+    if (refusal.beep && ::isatty(STDERR_FILENO) == 1) {
+        std::cerr << '\a';
+    }
+    std::cerr.flush();
+    return EXIT_BAD_INPUT;
+}
+
+// The addresses from --ip and --targets, in that order; false (told on
+// stderr) when the targets file cannot be read.
+bool CollectAddresses(const DownloadOptions& options, std::vector<std::string>& texts) {
+    texts = options.addresses;
+    if (options.targets_file.empty()) {
+        return true;
+    }
+    std::ifstream in(options.targets_file, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (!in || in.bad()) {
+        std::cerr << "korvane-cli: cannot read the targets file " << options.targets_file << '\n';
+        return false;
+    }
+    for (std::string& target : ParseTargetList(content.str())) {
+        texts.push_back(std::move(target));
+    }
+    return true;
+}
+
+std::string AddressText(in_addr address) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
+ProgressSnapshot Snapshot(const std::vector<DeviceRun>& runs, const FirmwarePackets& packets,
+                          std::chrono::steady_clock::time_point start) {
+    ProgressSnapshot progress;
+    const std::uint64_t n = packets.Count();
+    for (const DeviceRun& run : runs) {
+        // A device that sends every acknowledgement twice must not run the bar past 100%.
+        const std::uint64_t acked = std::min(run.acked_posts, n);
+        progress.acknowledged += acked;
+        progress.datagrams += n;
+        progress.bytes_done += AcknowledgedBytes(acked, packets.length);
+        progress.bytes_total += packets.length;
+    }
+    progress.elapsed_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return progress;
+}
+
+void PrintJson(const DownloadOptions& options, const FirmwarePackets& packets,
+               const DeviceRun& run) {
+    std::printf(
+        "{\"address\":%s,\"file\":%s,\"length\":%u,\"md5\":\"%s\",\"datagrams\":%zu,"
+        "\"acknowledged\":%zu,\"result\":\"%s\",\"reason\":%s,\"seconds\":%.3f}\n",
+        JsonString(run.text).c_str(), JsonString(options.file).c_str(), packets.length,
+        ToHex(packets.digest).c_str(), packets.Count(), run.outcome.acknowledged,
+        run.outcome.Succeeded() ? "succeeded" : "failed",
+        run.reason.empty() ? "null" : JsonString(run.reason).c_str(), run.outcome.seconds);
+}
+
+void PrintTable(const std::vector<DeviceRun>& runs) {
+    std::size_t width = std::string_view("ADDRESS").size();
+    for (const DeviceRun& run : runs) {
+        width = std::max(width, run.text.size());
+    }
+    std::printf("%-*s  %-9s  %8s  %s\n", static_cast<int>(width), "ADDRESS", "RESULT", "SECONDS",
+                "REASON");
+    for (const DeviceRun& run : runs) {
+        std::printf("%-*s  %-9s  %8.2f  %s\n", static_cast<int>(width), run.text.c_str(),
+                    run.outcome.Succeeded() ? "succeeded" : "failed", run.outcome.seconds,
+                    run.reason.c_str());
+    }
+}
+
+int RunDownload(const DownloadOptions& options) {
+    BlockingQueue<DeviceEvent> events;
+    // First, before any other thread exists: Ctrl-C becomes an event.
+    const InterruptWatcher interrupts([&events] { events.Push(DeviceEvent{.device = INTERRUPT}); });
+
+    // Every check before anything is sent.
+    if (const auto refusal = CheckFirmwarePath(options.file)) {
+        return Refuse(*refusal);
+    }
+    std::vector<std::string> texts;
+    if (!CollectAddresses(options, texts)) {
+        return EXIT_BAD_INPUT;
+    }
+    if (texts.empty()) {
+        return Refuse(DownloadRefusal{.message = messages::IP_EMPTY});
+    }
+    std::vector<DeviceRun> runs(texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const AddressCheck check = CheckDeviceAddress(texts[i]);
+        if (check.refusal) {
+            return Refuse(*check.refusal, texts.size() > 1 || !texts[i].empty() ? texts[i] : "");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (runs[j].address.s_addr == check.address.s_addr) {
+                std::cerr << "korvane-cli: " << texts[i] << " and " << texts[j]
+                          << " are the same device (" << AddressText(check.address) << ")\n";
+                return EXIT_BAD_INPUT;
+            }
+        }
+        runs[i].text = texts[i];
+        runs[i].address = check.address;
+    }
+    PacketsLoad load = LoadFirmwarePackets(options.file);
+    if (load.refusal) {
+        return Refuse(*load.refusal);
+    }
+    const FirmwarePackets& packets = load.packets;
+
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t running = 0;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        DeviceRun& run = runs[i];
+        run.sink = std::make_unique<DeviceSink>(i, events);
+        run.link = std::make_unique<DeviceLink>(*run.sink);
+        if (interrupts.Interrupted()) {
+            run.link->Ack().Cancel();
+        }
+        run.worker = std::make_unique<DownloadWorker>(*run.link, run.address, packets.queue);
+        if (run.worker->Start()) {
+            ++running;
+        } else {
+            run.done = true;
+            run.outcome =
+                DownloadOutcome{.result = DownloadResult::Aborted, .datagrams = packets.Count()};
+            run.reason = "no thread could be started for the job";
+        }
+    }
+
+    ProgressDisplay progress(ProgressDisplay::ModeFor(options.quiet),
+                             runs.size() > 1 ? std::to_string(runs.size()) + " devices " : "");
+    bool interrupted = false;
+    progress.Show(Snapshot(runs, packets, start), std::chrono::steady_clock::now());
+    while (running > 0) {
+        const auto event = events.PopUntil(std::chrono::steady_clock::now() + progress.Interval());
+        if (event && event->device == INTERRUPT) {
+            // Like the window's close box: stop every job and wake its sender at once.
+            interrupted = true;
+            for (DeviceRun& run : runs) {
+                run.link->Abort().store(true);
+                run.link->Ack().Cancel();
+            }
+        } else if (event) {
+            DeviceRun& run = runs[event->device];
+            const unsigned code = event->notification.code;
+            if (code == UM_PACKET_ACKED) {
+                ++run.acked_posts;
+            } else if ((code == UM_DOWNLOAD_DONE || code == UM_UDP_INIT_FAILED) && !run.done) {
+                run.done = true;
+                --running;
+                run.outcome = run.worker->Outcome().value_or(DownloadOutcome{});
+                run.reason = DescribeFailure(run.outcome);
+            }
+        }
+        progress.Show(Snapshot(runs, packets, start), std::chrono::steady_clock::now());
+    }
+    progress.Finish(Snapshot(runs, packets, start));
+    for (DeviceRun& run : runs) {
+        run.worker.reset();  // joins: endpoint, receive thread and socket are gone
+    }
+
+    bool all_succeeded = true;
+    bool cancelled = interrupted;
+    for (const DeviceRun& run : runs) {
+        all_succeeded = all_succeeded && run.outcome.Succeeded();
+        cancelled = cancelled || run.outcome.result == DownloadResult::Cancelled;
+    }
+    if (options.json) {
+        for (const DeviceRun& run : runs) {
+            PrintJson(options, packets, run);
+        }
+    } else {
+        if (runs.size() > 1) {
+            PrintTable(runs);
+        } else if (!runs[0].outcome.Succeeded()) {
+            std::cerr << (runs[0].outcome.result == DownloadResult::EndpointFailed
+                              ? std::string()
+                              : "korvane-cli: " + runs[0].text + ": ")
+                      << runs[0].reason << '\n';
+        }
+        std::printf("%s\n", std::string(all_succeeded ? messages::DOWNLOAD_SUCCEEDED
+                                                      : messages::DOWNLOAD_FAILED)
+                                .c_str());
+    }
+    std::fflush(stdout);
+    if (cancelled) {
+        return EXIT_CANCELLED;
+    }
+    return all_succeeded ? EXIT_OK : EXIT_DEVICE_FAILED;
+}
+
+}  // namespace
+
+void AddDownloadCommand(CLI::App& app, int& exit_code) {
+    auto options = std::make_shared<DownloadOptions>();
+    CLI::App* command = app.add_subcommand(
+        "download",
+        "Download FILE to the device at ADDR (port 21818), one datagram at a time; several "
+        "devices (--ip repeated, --targets) are served in parallel");
+    command
+        ->add_option("--ip", options->addresses, "Device IPv4 address; repeat for several devices")
+        ->type_name("ADDR")
+        // One address per --ip, so that FILE after it is not taken for another.
+        ->allow_extra_args(false)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command
+        ->add_option("--targets", options->targets_file,
+                     "File of device addresses, one a line ('#' comments, blank lines ignored)")
+        ->type_name("FILE");
+    command->add_flag("--json", options->json,
+                      "Print one JSON object per device on stdout instead of the result text");
+    command->add_flag("--quiet,-q", options->quiet, "Show no progress on stderr");
+    command->add_option("FILE", options->file, "Firmware file");
+    command->callback([options, &exit_code] { exit_code = RunDownload(*options); });
+}
+
+}  // namespace korvane::cli

@@ -1,0 +1,55 @@
+#include "download/download_outcome.hpp"
+
+#include "base/messages.hpp"
+
+namespace korvane {
+namespace {
+
+std::string Datagram(const DownloadOutcome& outcome) {
+    return "datagram " + std::to_string(outcome.failed_index) + " (sequence " +
+           std::to_string(outcome.failed_sequence) + ")";
+}
+
+}  // namespace
+
+std::string_view ResultName(DownloadResult result) noexcept {
+    switch (result) {
+        case DownloadResult::Succeeded:
+            return "succeeded";
+        case DownloadResult::TimedOut:
+            return "timed-out";
+        case DownloadResult::Refused:
+            return "refused";
+        case DownloadResult::Aborted:
+            return "aborted";
+        case DownloadResult::Cancelled:
+            return "cancelled";
+        case DownloadResult::EndpointFailed:
+            return "endpoint-failed";
+        case DownloadResult::Abandoned:
+            return "abandoned";
+    }
+    return "unknown";
+}
+
+std::string DescribeFailure(const DownloadOutcome& outcome) {
+    switch (outcome.result) {
+        case DownloadResult::Succeeded:
+            return {};
+        case DownloadResult::TimedOut:
+            return "timed out waiting for " + Datagram(outcome);
+        case DownloadResult::Refused:
+            return "refused by the device at " + Datagram(outcome);
+        case DownloadResult::Aborted:
+            return "stopped on request before " + Datagram(outcome);
+        case DownloadResult::Cancelled:
+            return "cancelled at " + Datagram(outcome);
+        case DownloadResult::EndpointFailed:
+            return std::string(messages::UDP_INIT_FAILED);
+        case DownloadResult::Abandoned:
+            return "abandoned";
+    }
+    return "unknown";
+}
+
+}  // namespace korvane
