@@ -47,14 +47,14 @@ constexpr std::size_t INTERRUPT = std::numeric_limits<std::size_t>::max();
 
 // Each device's DeviceLink posts into the command's one event queue, tagged.
 class DeviceSink final : public NotificationSink {
-  public:
+public:
     DeviceSink(std::size_t device, BlockingQueue<DeviceEvent>& events)
         : device_(device), events_(events) {}
     void Post(const Notification& notification) override {
         events_.Push(DeviceEvent{.device = device_, .notification = notification});
     }
 
-  private:
+private:
     std::size_t device_;
     BlockingQueue<DeviceEvent>& events_;
 };

@@ -16,7 +16,7 @@ namespace korvane::cli {
 // signalfd. Make it before any other thread of the process; it lives for the
 // command and restores the signal mask when it goes away (joining its thread).
 class InterruptWatcher {
-  public:
+public:
     explicit InterruptWatcher(std::function<void()> on_interrupt);
     ~InterruptWatcher();
     InterruptWatcher(const InterruptWatcher&) = delete;
@@ -26,7 +26,7 @@ class InterruptWatcher {
     [[nodiscard]] bool Active() const noexcept { return thread_.joinable(); }
     [[nodiscard]] bool Interrupted() const noexcept { return interrupted_.load(); }
 
-  private:
+private:
     void Run();
 
     std::function<void()> on_interrupt_;

@@ -17,7 +17,7 @@ enum class ProgressMode {
 // Shows the progress of a download on stderr (or `out`) in one of the modes
 // above. Used on the command's main thread only, for the command's duration.
 class ProgressDisplay {
-  public:
+public:
     ProgressDisplay(ProgressMode mode, std::string label, std::FILE* out = stderr);
 
     // The mode for stderr: Line on a terminal, Plain otherwise, Quiet if asked.
@@ -30,7 +30,7 @@ class ProgressDisplay {
     // Shows the final state and ends the redrawn line.
     void Finish(const ProgressSnapshot& progress);
 
-  private:
+private:
     void Write(const ProgressSnapshot& progress);
 
     ProgressMode mode_;

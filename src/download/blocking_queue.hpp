@@ -15,7 +15,7 @@ namespace korvane {
 // its owner; thread-safe.
 template <typename T>
 class BlockingQueue {
-  public:
+public:
     void Push(T item) {
         {
             const std::lock_guard lock(mutex_);
@@ -41,7 +41,7 @@ class BlockingQueue {
 
     [[nodiscard]] std::optional<T> TryPop() { return PopUntil(std::chrono::steady_clock::now()); }
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::deque<T> items_;

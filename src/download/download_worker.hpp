@@ -41,7 +41,7 @@ inline constexpr unsigned UM_UDP_INIT_FAILED = 1134;
 // nothing. The destructor abandons a job still running and joins its thread;
 // the endpoint (socket and receive thread) and the queue go with it.
 class DownloadWorker {
-  public:
+public:
     DownloadWorker(DeviceLink& link, in_addr address, std::shared_ptr<const PacketQueue> queue,
                    std::chrono::milliseconds ack_wait = std::chrono::milliseconds(ACK_WAIT_MS));
     ~DownloadWorker();
@@ -59,14 +59,14 @@ class DownloadWorker {
     [[nodiscard]] std::optional<DownloadOutcome> Outcome() const;
     [[nodiscard]] std::size_t Datagrams() const noexcept { return queue_ ? queue_->size() : 0; }
 
-  private:
+private:
     // The endpoint's owner: applies the link's reply rules while the job runs.
     class ReplyGate final : public DeviceReplyHandler {
-      public:
+    public:
         explicit ReplyGate(DownloadWorker& worker) : worker_(worker) {}
         void HandleDeviceReply(std::span<const std::uint8_t> datagram) override;
 
-      private:
+    private:
         DownloadWorker& worker_;
     };
 

@@ -9,7 +9,7 @@ namespace korvane {
 // CLI, tests): posts land in a queue that the front end's thread takes from.
 // Owned by the front end; must outlive every DeviceLink and job posting to it.
 class NotificationQueue final : public NotificationSink {
-  public:
+public:
     void Post(const Notification& notification) override { queue_.Push(notification); }
 
     [[nodiscard]] std::optional<Notification> PopFor(std::chrono::milliseconds timeout) {
@@ -21,7 +21,7 @@ class NotificationQueue final : public NotificationSink {
     }
     [[nodiscard]] std::optional<Notification> TryPop() { return queue_.TryPop(); }
 
-  private:
+private:
     BlockingQueue<Notification> queue_;
 };
 
