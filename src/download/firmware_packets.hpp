@@ -29,10 +29,12 @@ struct PacketsLoad {
     FirmwarePackets packets;
 };
 
-// Loads the file and builds its queue. A file that exists but cannot be read
-// (a folder, no permission, a read error) is refused with "Failed to read
-// firmware!" and one of 4 GiB or more with "Firmware is too large!"; nothing
-// is queued then. A zero-length file gives header + end.
+// Reads the file and builds its queue: the same datagrams as BuildPacketQueue
+// of a FirmwareImage of the file, without holding the file and the queue at
+// once. A file that exists but cannot be read (a folder, no permission, a
+// read error, no memory) is refused with "Failed to read firmware!" and one of
+// 4 GiB or more with "Firmware is too large!"; nothing is queued then. A
+// zero-length file gives header (length 0, all-zero digest) + end.
 [[nodiscard]] PacketsLoad LoadFirmwarePackets(const std::filesystem::path& path);
 
 }  // namespace korvane

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "base/messages.hpp"
+#include "download/firmware_image.hpp"
 #include "download/firmware_packets.hpp"
 #include "download/md5_context.hpp"
 #include "support/sample_bytes.hpp"
@@ -64,7 +66,8 @@ TEST(FirmwarePackets, QueueHeaderChunksAndEnd) {
         std::size_t size;
         std::size_t datagrams;
     };
-    for (const Case c : {Case{0, 2}, Case{1, 3}, Case{8000, 3}, Case{8001, 4}, Case{20000, 5}}) {
+    for (const Case c : {Case{0, 2}, Case{1, 3}, Case{8000, 3}, Case{8001, 4}, Case{20000, 5},
+                         Case{1000000, 127}}) {
         SCOPED_TRACE(c.size);
         const auto bytes = testing::SampleBytes(c.size);
         const PacketsLoad load = LoadFirmwarePackets(dir.WriteFile("fw.bin", bytes));
@@ -78,8 +81,18 @@ TEST(FirmwarePackets, QueueHeaderChunksAndEnd) {
         expected.front() = PKT_HEADER;
         expected.back() = PKT_END;
         EXPECT_EQ(Sequences(queue), expected);
+        // Byte for byte what the queue of a FirmwareImage of the file holds.
+        FirmwareImage image;
+        ASSERT_EQ(image.Load(dir.Path() / "fw.bin"), LoadStatus::Loaded);
+        const PacketQueue from_image = BuildPacketQueue(image);
+        ASSERT_EQ(from_image.size(), queue.size());
         for (std::size_t i = 0; i < queue.size(); ++i) {
             EXPECT_EQ(queue[i]->Sequence(), i);
+            const auto sent = queue[i]->Datagram();
+            const auto expected_bytes = from_image[i]->Datagram();
+            EXPECT_TRUE(
+                std::equal(sent.begin(), sent.end(), expected_bytes.begin(), expected_bytes.end()))
+                << "datagram " << i;
         }
     }
 }

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Download benchmark on loopback against korvane-devsim:
+#   1. cadence: ms per acknowledged datagram over a 250-datagram file, against
+#      the ~10.15 ms ceiling the receive loop's 10 ms pause sets (target: within 2%);
+#   2. CPU of the korvane-cli process over that download (target: < 2% of one core);
+#   3. peak resident memory of downloading a 64 MiB file, relative to its size
+#      (target: <= 2.1x). The 64 MiB download takes about 85 s; --quick uses
+#      16 MiB instead.
+# Sends only to 127.0.9.1. Usage: bench/download_bench.sh [--quick]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=${KORVANE_BIN:-$root/build/bin}
+address=127.0.9.1
+big_mib=64
+[ "${1:-}" = "--quick" ] && big_mib=16
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+        kill -INT "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+for program in korvane-cli korvane-devsim; do
+    [ -x "$bin/$program" ] || { echo "bench: $bin/$program is missing; build first" >&2; exit 1; }
+done
+
+"$bin/korvane-devsim" --bind "$address" --out "$work/received" >"$work/devsim.out" 2>"$work/devsim.err" &
+sim_pid=$!
+for _ in $(seq 1 100); do
+    grep -q '^listening on ' "$work/devsim.err" && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.05
+done
+grep -q '^listening on ' "$work/devsim.err" || { cat "$work/devsim.err" >&2; exit 1; }
+
+# 248 chunks + header + end = 250 datagrams.
+head -c $((248 * 8000)) /dev/urandom >"$work/cadence.bin"
+head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$work/big.bin"
+
+# Runs korvane-cli and reports its own result with wall time, CPU and peak RSS.
+measure() {
+    python3 - "$@" <<'EOF'
+import json, resource, subprocess, sys, time
+start = time.monotonic()
+run = subprocess.run(sys.argv[1:], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+wall = time.monotonic() - start
+usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+result = json.loads(run.stdout.splitlines()[0])
+result.update(exit_code=run.returncode, wall=wall, cpu=usage.ru_utime + usage.ru_stime,
+              maxrss_kib=usage.ru_maxrss)
+print(json.dumps(result))
+EOF
+}
+
+cadence=$(measure "$bin/korvane-cli" download --quiet --json --ip "$address" "$work/cadence.bin")
+big=$(measure "$bin/korvane-cli" download --quiet --json --ip "$address" "$work/big.bin")
+
+python3 - "$cadence" "$big" <<'EOF'
+import json, sys
+cadence, big = json.loads(sys.argv[1]), json.loads(sys.argv[2])
+ceiling = 10.15
+for name, run in (("cadence", cadence), (f"memory", big)):
+    if run["result"] != "succeeded":
+        sys.exit(f"bench: the {name} download failed: {run}")
+ms = cadence["seconds"] * 1000 / cadence["datagrams"]
+ms_wall = cadence["wall"] * 1000 / cadence["datagrams"]
+cpu = cadence["cpu"] / cadence["wall"] * 100
+ratio = big["maxrss_kib"] * 1024 / big["length"]
+print(f"cadence: {cadence['datagrams']} datagrams in {cadence['seconds']:.3f} s = {ms:.3f} ms/datagram "
+      f"({ms / ceiling * 100 - 100:+.2f}% against the {ceiling} ms ceiling; target within 2%); "
+      f"whole process {ms_wall:.3f} ms/datagram")
+print(f"cpu:     {cadence['cpu'] * 1000:.1f} ms of CPU in {cadence['wall']:.3f} s = {cpu:.2f}% of one core "
+      f"(target < 2%)")
+print(f"memory:  peak RSS {big['maxrss_kib'] / 1024:.1f} MiB for a {big['length'] / 2**20:.0f} MiB file = "
+      f"{ratio:.3f}x (target <= 2.1x); that download: {big['datagrams']} datagrams in "
+      f"{big['seconds']:.1f} s, {big['seconds'] * 1000 / big['datagrams']:.3f} ms/datagram, "
+      f"CPU {big['cpu'] / big['wall'] * 100:.2f}%")
+EOF
