@@ -174,7 +174,7 @@ int RunDownload(const DownloadOptions& options) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const AddressCheck check = CheckDeviceAddress(texts[i]);
         if (check.refusal) {
-            return Refuse(*check.refusal, texts.size() > 1 || !texts[i].empty() ? texts[i] : "");
+            return Refuse(*check.refusal, texts[i]);
         }
         for (std::size_t j = 0; j < i; ++j) {
             if (runs[j].address.s_addr == check.address.s_addr) {

@@ -35,6 +35,9 @@ void DownloadWorker::Abandon() {
         return;
     }
     abandoned_.store(true);
+    if (!thread_.joinable()) {
+        return;  // never started: nobody to wake
+    }
     // Wake the sender if it waits. Under the lock, the flag and this wake
     // cannot fall between the sender's check and its send: either the sender
     // sees the flag before sending, or its wait (which starts after the send
@@ -123,8 +126,8 @@ DownloadOutcome DownloadWorker::SendQueue() {
         }
         if (wait == AckWait::TimedOut) {
             // A refused datagram is not acknowledged: its wait runs out.
-            fail(refusal_seen_.load() ? DownloadResult::Refused : DownloadResult::TimedOut, index,
-                 record);
+            const bool refused = refusal_seen_.load() && link_.Abort().load();
+            fail(refused ? DownloadResult::Refused : DownloadResult::TimedOut, index, record);
             break;
         }
         ++outcome.acknowledged;

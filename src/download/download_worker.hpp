@@ -40,6 +40,21 @@ inline constexpr unsigned UM_UDP_INIT_FAILED = 1134;
 // wakes a waiting sender at once; the job then sends nothing more and posts
 // nothing. The destructor abandons a job still running and joins its thread;
 // the endpoint (socket and receive thread) and the queue go with it.
+//
+// A front end's "DownLoad", step by step:
+//   worker.reset();                      // abandon and join the previous job
+//   link.Abort().store(false);
+//   CheckDownloadInputs(path, address)   // refusal: show it (and beep if asked)
+//   ... save the settings ...
+//   LoadFirmwarePackets(path)            // refusal: show it
+//   prime the bar for packets.Count() datagrams
+//   worker = make_unique<DownloadWorker>(link, inputs.address, packets.queue);
+//   worker->Start();
+// Notifications the previous job posted before it was abandoned may still
+// stand in the front end's own event queue: a front end that must not count
+// them tags its posts with a job number it advances after the reset.
+// The close request is link.Ack().Cancel() (with the AbortFlag set): the job
+// fails at once, whichever datagram it waits for.
 class DownloadWorker {
 public:
     DownloadWorker(DeviceLink& link, in_addr address, std::shared_ptr<const PacketQueue> queue,
