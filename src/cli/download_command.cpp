@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -46,17 +47,29 @@ struct DeviceEvent {
 constexpr std::size_t INTERRUPT = std::numeric_limits<std::size_t>::max();
 
 // Each device's DeviceLink posts into the command's one event queue, tagged.
+// Acknowledgements are only counted (the progress display reads the count on
+// its own pace), so the command's thread does not wake once per datagram;
+// the count is made before the job's last notification is queued, since the
+// reply rules post an acknowledgement before they release the sender.
 class DeviceSink final : public NotificationSink {
 public:
     DeviceSink(std::size_t device, BlockingQueue<DeviceEvent>& events)
         : device_(device), events_(events) {}
     void Post(const Notification& notification) override {
+        if (notification.code == UM_PACKET_ACKED) {
+            acknowledgements_.fetch_add(1);
+            return;
+        }
         events_.Push(DeviceEvent{.device = device_, .notification = notification});
+    }
+    [[nodiscard]] std::uint64_t Acknowledgements() const noexcept {
+        return acknowledgements_.load();
     }
 
 private:
     std::size_t device_;
     BlockingQueue<DeviceEvent>& events_;
+    std::atomic<std::uint64_t> acknowledgements_{0};
 };
 
 // One device of the download. Members go in reverse order: the worker (which
@@ -67,7 +80,6 @@ struct DeviceRun {
     std::unique_ptr<DeviceSink> sink;
     std::unique_ptr<DeviceLink> link;
     std::unique_ptr<DownloadWorker> worker;
-    std::uint64_t acked_posts = 0;
     bool done = false;
     DownloadOutcome outcome;
     std::string reason;  // empty on success
@@ -118,7 +130,8 @@ ProgressSnapshot Snapshot(const std::vector<DeviceRun>& runs, const FirmwarePack
     const std::uint64_t n = packets.Count();
     for (const DeviceRun& run : runs) {
         // A device that sends every acknowledgement twice must not run the bar past 100%.
-        const std::uint64_t acked = std::min(run.acked_posts, n);
+        const std::uint64_t acked =
+            run.sink ? std::min(run.sink->Acknowledgements(), n) : std::uint64_t{0};
         progress.acknowledged += acked;
         progress.datagrams += n;
         progress.bytes_done += AcknowledgedBytes(acked, packets.length);
@@ -228,9 +241,7 @@ int RunDownload(const DownloadOptions& options) {
         } else if (event) {
             DeviceRun& run = runs[event->device];
             const unsigned code = event->notification.code;
-            if (code == UM_PACKET_ACKED) {
-                ++run.acked_posts;
-            } else if ((code == UM_DOWNLOAD_DONE || code == UM_UDP_INIT_FAILED) && !run.done) {
+            if ((code == UM_DOWNLOAD_DONE || code == UM_UDP_INIT_FAILED) && !run.done) {
                 run.done = true;
                 --running;
                 run.outcome = run.worker->Outcome().value_or(DownloadOutcome{});
