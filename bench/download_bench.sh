@@ -6,13 +6,19 @@
 #   3. peak resident memory of downloading a 64 MiB file, relative to its size
 #      (target: <= 2.1x). The 64 MiB download takes about 85 s; --quick uses
 #      16 MiB instead.
-# Sends only to 127.0.9.1. Usage: bench/download_bench.sh [--quick]
+# Sends only to 127.0.9.1. Usage: bench/download_bench.sh [--quick] [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=${KORVANE_BIN:-$root/build/bin}
-address=127.0.9.1
+build=$root/build
 big_mib=64
-[ "${1:-}" = "--quick" ] && big_mib=16
+for arg in "$@"; do
+    case "$arg" in
+        --quick) big_mib=16 ;;
+        *) build=$arg ;;
+    esac
+done
+bin=$build/bin
+address=127.0.9.1
 work=$(mktemp -d)
 sim_pid=""
 cleanup() {
