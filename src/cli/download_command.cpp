@@ -161,9 +161,9 @@ void PrintTable(const std::vector<DeviceRun>& runs) {
     std::printf("%-*s  %-9s  %8s  %s\n", static_cast<int>(width), "ADDRESS", "RESULT", "SECONDS",
                 "REASON");
     for (const DeviceRun& run : runs) {
-        std::printf("%-*s  %-9s  %8.2f  %s\n", static_cast<int>(width), run.text.c_str(),
+        std::printf("%-*s  %-9s  %8.2f%s%s\n", static_cast<int>(width), run.text.c_str(),
                     run.outcome.Succeeded() ? "succeeded" : "failed", run.outcome.seconds,
-                    run.reason.c_str());
+                    run.reason.empty() ? "" : "  ", run.reason.c_str());
     }
 }
 
