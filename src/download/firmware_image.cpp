@@ -1,18 +1,12 @@
 #include "download/firmware_image.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <limits>
 #include <optional>
 #include <system_error>
 #include <thread>
 
-#include "base/unique_fd.hpp"
 #include "download/md5_context.hpp"
 
 namespace korvane {
@@ -26,26 +20,6 @@ constexpr std::size_t LOAD_SLICE = 256 * 1024;
 // first touch of a large fresh buffer costs about half as much as the digest,
 // and the two then overlap instead of adding up.
 constexpr std::size_t READ_AHEAD_FROM = 4 * 1024 * 1024;
-
-// Reads until `out` is full or the file ends. Returns the count read (short
-// only at the end of the file), nothing on a read error.
-std::optional<std::size_t> ReadFully(int fd, std::span<std::uint8_t> out) {
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
-}
 
 // Fills `buffer` from the file slice by slice and hands each finished slice to
 // `done`, in order. When the file ends early (it shrank since it was
@@ -129,21 +103,11 @@ LoadStatus FirmwareImage::Load(const std::filesystem::path& path) {
     Release();
     digest_.fill(0);
 
-    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is
-    // dropped again once the path is known to be a regular file.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) {
-        return errno == ENOENT || errno == ENOTDIR ? LoadStatus::NotFound : LoadStatus::Unreadable;
+    FirmwareFile file;
+    if (const LoadStatus opened = OpenFirmwareFile(path, file); opened != LoadStatus::Loaded) {
+        return opened;
     }
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        ::fcntl(fd.Get(), F_SETFL, 0) != 0) {
-        return LoadStatus::Unreadable;
-    }
-    if (static_cast<std::uint64_t>(info.st_size) > std::numeric_limits<std::uint32_t>::max()) {
-        return LoadStatus::TooLarge;
-    }
-    length_ = static_cast<std::uint32_t>(info.st_size);
+    length_ = file.length;
     if (length_ == 0) {
         return LoadStatus::Loaded;
     }
@@ -152,7 +116,7 @@ LoadStatus FirmwareImage::Load(const std::filesystem::path& path) {
         return LoadStatus::NoMemory;
     }
 
-    if (!ReadAndDigest(fd.Get(), std::span(data_.get(), length_), digest_)) {
+    if (!ReadAndDigest(file.fd.Get(), std::span(data_.get(), length_), digest_)) {
         Release();
         return LoadStatus::Unreadable;
     }

@@ -6,17 +6,10 @@
 #include <memory>
 #include <span>
 
+#include "download/firmware_file.hpp"
 #include "link/protocol.hpp"
 
 namespace korvane {
-
-enum class LoadStatus {
-    Loaded,      // the whole file is in memory (or it was empty)
-    NotFound,    // nothing at the path
-    Unreadable,  // a folder, no permission, or a read error
-    TooLarge,    // 4 GiB or more: the header's length field has 32 bits
-    NoMemory,    // the buffer could not be allocated
-};
 
 // One firmware file whole in memory, with its 32-bit length and MD5 digest.
 // Owns the buffer. The download makes one per job on the thread that starts

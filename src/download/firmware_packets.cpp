@@ -1,17 +1,10 @@
 #include "download/firmware_packets.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <limits>
 #include <new>
 
 #include "base/messages.hpp"
-#include "base/unique_fd.hpp"
 #include "download/md5_context.hpp"
 #include "link/packet_builders.hpp"
 
@@ -21,21 +14,11 @@ namespace {
 // Fills `out` from the file; what the file no longer has (it shrank since it
 // was measured) stays zero, as in a FirmwareImage. False on a read error.
 bool ReadChunk(int fd, std::span<std::uint8_t> out) {
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), 0);
-            break;
-        }
-        done += static_cast<std::size_t>(n);
+    const std::optional<std::size_t> got = ReadFully(fd, out);
+    if (!got) {
+        return false;
     }
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(*got), out.end(), 0);
     return true;
 }
 
@@ -51,18 +34,11 @@ DownloadRefusal Refusal(LoadStatus status) {
 // the file is never held twice: peak memory is the queue alone, about 1.03
 // times the file (each record has its fixed 8200-byte area).
 LoadStatus BuildFromFile(const std::filesystem::path& path, FirmwarePackets& packets) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
-        return errno == ENOENT || errno == ENOTDIR ? LoadStatus::NotFound : LoadStatus::Unreadable;
+    FirmwareFile file;
+    if (const LoadStatus opened = OpenFirmwareFile(path, file); opened != LoadStatus::Loaded) {
+        return opened;
     }
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return LoadStatus::Unreadable;
-    }
-    if (static_cast<std::uint64_t>(info.st_size) > std::numeric_limits<std::uint32_t>::max()) {
-        return LoadStatus::TooLarge;
-    }
-    const auto length = static_cast<std::uint32_t>(info.st_size);
+    const std::uint32_t length = file.length;
     try {
         auto queue = std::make_shared<PacketQueue>();
         queue->reserve(DatagramCount(length));
@@ -73,7 +49,7 @@ LoadStatus BuildFromFile(const std::filesystem::path& path, FirmwarePackets& pac
         while (left > 0) {
             const std::span<std::uint8_t> bytes =
                 std::span(chunk).first(std::min<std::size_t>(left, MAX_DATA_PAYLOAD));
-            if (!ReadChunk(fd.Get(), bytes)) {
+            if (!ReadChunk(file.fd.Get(), bytes)) {
                 return LoadStatus::Unreadable;
             }
             md5.Update(bytes);

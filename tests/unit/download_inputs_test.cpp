@@ -1,6 +1,7 @@
 #include "download/download_inputs.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,6 +103,10 @@ TEST(FirmwarePackets, RefuseWhatCannotBeRead) {
     // A folder exists but is no firmware.
     EXPECT_EQ(LoadFirmwarePackets(dir.Path()).refusal,
               DownloadRefusal{messages::FIRMWARE_UNREADABLE});
+    // A FIFO passes the existence check, but nothing is ever written to it.
+    const auto fifo = dir.Path() / "fifo.zip";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_EQ(LoadFirmwarePackets(fifo).refusal, DownloadRefusal{messages::FIRMWARE_UNREADABLE});
     // Gone since it was checked.
     EXPECT_EQ(LoadFirmwarePackets(dir.Path() / "gone.bin").refusal,
               DownloadRefusal{messages::FIRMWARE_UNREADABLE});
