@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "base/messages.hpp"
+#include "download/download_worker.hpp"
+#include "link/device_address.hpp"
 #include "link/device_link.hpp"
 #include "link/machine_code_text.hpp"
+#include "link/packet_builders.hpp"
 #include "link/protocol.hpp"
 #include "support/scripted_device.hpp"
 
@@ -23,7 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 class RecordingSink final : public NotificationSink {
-  public:
+public:
     void Post(const Notification& n) override {
         const std::lock_guard lock(mutex_);
         posted_.push_back(n);
@@ -33,7 +36,7 @@ class RecordingSink final : public NotificationSink {
         return posted_;
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::vector<Notification> posted_;
 };
@@ -191,6 +194,35 @@ TEST(MaintenanceCommands, LateReplyDoesNotSatisfyTheNextRequest) {
     EXPECT_GE(Clock::now() - start, 4500ms);
     EXPECT_EQ(second.status, CommandStatus::NoReply);
     EXPECT_EQ(second.message, messages::RESTORE_IP_FAILED);
+}
+
+// The same late reply, and then a download: its header's wait must not be
+// satisfied by the reply the machine-code request no longer waited for.
+TEST(MaintenanceCommands, LateReplyDoesNotSatisfyTheNextDownloadsHeader) {
+    ScriptedDevice device(
+        "127.0.5.12",
+        {{Bytes{0x81, 0, 0, 6, 0, 0x0E, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, 5500ms},
+         Silence()});
+    RecordingSink sink;
+    DeviceLink link(sink);
+    const CommandOutcome first = GetMachineCode(link, "127.0.5.12", [](const CommandOutcome&) {
+        std::this_thread::sleep_for(1500ms);  // the message box is open
+    });
+    ASSERT_EQ(first.status, CommandStatus::NoReply);
+    ASSERT_EQ(ShownCode(sink), "11223344-5566-7788-6272-61636B6C6531");
+
+    auto queue = std::make_shared<PacketQueue>();
+    queue->push_back(BuildHeaderPacket(0, 0, Digest{}));
+    queue->push_back(BuildEndPacket(1));
+    DownloadWorker worker(link, *ParseDeviceAddress("127.0.5.12"), queue);
+    ASSERT_TRUE(worker.Start());
+    worker.Join();
+    const auto outcome = worker.Outcome();
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->result, DownloadResult::TimedOut);
+    EXPECT_EQ(outcome->failed_index, 0u);
+    EXPECT_EQ(outcome->acknowledged, 0u);
+    EXPECT_EQ(device.Received().size(), 2u) << "the request and the header; no end datagram";
 }
 
 }  // namespace
