@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/child_scripts.hpp"
-#include "support/spawn_capture.hpp"
+#include "support/run_process.hpp"
 #include "support/temp_dir.hpp"
 
 namespace korvane {
@@ -375,7 +375,7 @@ TEST(ChildProcessRunner, RunnersAtTheSameTimeKeepTheirOwnOutput) {
     const auto script_a = make("A");
     const auto script_b = make("B");
     // What a child of some other spawner in this process inherits anyway.
-    const std::string inherited_before = testing::SpawnCapture("/bin/ls", {"/proc/self/fd"}).out;
+    const std::string inherited_before = testing::RunProcess({"/bin/ls", "/proc/self/fd"}).out;
     RecordingRunner a("UTF-8");
     RecordingRunner b("UTF-8");
     ASSERT_TRUE(a.StartChild(script_a.string(), false));
@@ -383,7 +383,7 @@ TEST(ChildProcessRunner, RunnersAtTheSameTimeKeepTheirOwnOutput) {
 
     // Children started while the two run inherit none of their descriptors:
     // one of another spawner that closes nothing itself ...
-    EXPECT_EQ(testing::SpawnCapture("/bin/ls", {"/proc/self/fd"}).out, inherited_before);
+    EXPECT_EQ(testing::RunProcess({"/bin/ls", "/proc/self/fd"}).out, inherited_before);
     // ... and one of a runner, which gets its three standard streams only
     // (3 is ls's own listing of the folder).
     RecordingRunner c("UTF-8");

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/run_process.hpp"
 #include "support/scripted_device.hpp"
-#include "support/spawn_capture.hpp"
 
 // korvane-cli restore-ip and machine-code as the operator runs them, against a
 // scripted device on 127.0.5.2x.
@@ -17,14 +17,12 @@ using namespace std::chrono_literals;
 using testing::ScriptedDevice;
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string CLI = std::string(KORVANE_BIN_DIR) + "/korvane-cli";
-
 struct CliCase {
     const char* name;
     const char* subcommand;
     const char* address;
     std::vector<ScriptedDevice::Reply> script;
-    int exit_status;
+    int exit_code;
     std::string out;
     std::string err;
 };
@@ -61,8 +59,8 @@ TEST(CliDeviceCommands, OutputsAndExitCodes) {
         if (!c.script.empty()) {
             device.emplace(c.address, c.script);
         }
-        const auto run = testing::SpawnCapture(CLI, {c.subcommand, "--ip", c.address});
-        EXPECT_EQ(run.exit_status, c.exit_status);
+        const auto run = testing::RunCli({c.subcommand, "--ip", c.address});
+        EXPECT_EQ(run.exit_code, c.exit_code);
         EXPECT_EQ(run.out, c.out);
         EXPECT_EQ(run.err, c.err);
     }
@@ -70,23 +68,23 @@ TEST(CliDeviceCommands, OutputsAndExitCodes) {
 
 TEST(CliDeviceCommands, MachineCodeWithoutReplyTimesOut) {
     ScriptedDevice device("127.0.5.24", {{std::nullopt, 0ms}});
-    const auto run = testing::SpawnCapture(CLI, {"machine-code", "--ip", "127.0.5.24"});
-    EXPECT_EQ(run.exit_status, 1);
+    const auto run = testing::RunCli({"machine-code", "--ip", "127.0.5.24"});
+    EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "无响应，读取机器码失败，请检查网线！\n");
 }
 
 TEST(CliDeviceCommands, RestoreRefusedFails) {
     ScriptedDevice device("127.0.5.25", {{Bytes{0x43, 0, 0, 0x15}, 0ms}});
-    const auto run = testing::SpawnCapture(CLI, {"restore-ip", "--ip", "127.0.5.25"});
-    EXPECT_EQ(run.exit_status, 1);
+    const auto run = testing::RunCli({"restore-ip", "--ip", "127.0.5.25"});
+    EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "还原IP地址失败\n");
 }
 
 TEST(CliDeviceCommands, HelpListsBothCommands) {
-    const auto run = testing::SpawnCapture(CLI, {"--help"});
-    EXPECT_EQ(run.exit_status, 0);
+    const auto run = testing::RunCli({"--help"});
+    EXPECT_EQ(run.exit_code, 0);
     EXPECT_THAT(run.out, ::testing::HasSubstr("restore-ip"));
     EXPECT_THAT(run.out, ::testing::HasSubstr("machine-code"));
 }

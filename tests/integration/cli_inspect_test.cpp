@@ -20,17 +20,10 @@ using Bytes = std::vector<std::uint8_t>;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::ProcessResult;
-using testing::RunProcess;
+using testing::RunCli;
 using testing::SplitLines;
 
-const std::string CLI = std::string(KORVANE_BIN_DIR) + "/korvane-cli";
 const std::string MODULE_HEX = "4472697665724d616e61676572";  // "DriverManager"
-
-ProcessResult Cli(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProcess(argv);
-}
 
 struct InspectCase {
     std::string name;
@@ -56,7 +49,7 @@ TEST(CliInspect, PrintsLengthDigestDatagramCountAndHeader) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string file = dir.WriteFile(c.name, c.content).string();
-        const ProcessResult result = Cli({"inspect", file});
+        const ProcessResult result = RunCli({"inspect", file});
         EXPECT_EQ(result.exit_code, 0);
         EXPECT_EQ(result.err, "");
         EXPECT_THAT(SplitLines(result.out),
@@ -70,7 +63,7 @@ TEST(CliInspect, PrintsLengthDigestDatagramCountAndHeader) {
 TEST(CliInspect, MissingFileIsBadInputWithOneLineOnStderr) {
     testing::TempDir dir;
     const std::string file = (dir.Path() / "missing.zip").string();
-    const ProcessResult result = Cli({"inspect", file});
+    const ProcessResult result = RunCli({"inspect", file});
     EXPECT_EQ(result.exit_code, 2);
     EXPECT_EQ(result.out, "");
     const auto lines = SplitLines(result.err);
@@ -85,7 +78,7 @@ TEST(CliInspect, FolderAndFifoAreBadInput) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     for (const std::string& path : {dir.Path().string(), fifo.string()}) {
         SCOPED_TRACE(path);
-        const ProcessResult result = Cli({"inspect", path});
+        const ProcessResult result = RunCli({"inspect", path});
         EXPECT_FALSE(result.timed_out);
         EXPECT_EQ(result.exit_code, 2);
         EXPECT_EQ(result.out, "");
@@ -95,7 +88,7 @@ TEST(CliInspect, FolderAndFifoAreBadInput) {
 }
 
 TEST(CliInspect, HelpListsInspect) {
-    const ProcessResult result = Cli({"--help"});
+    const ProcessResult result = RunCli({"--help"});
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_THAT(result.out, HasSubstr("inspect"));
 }
@@ -104,7 +97,7 @@ TEST(CliInspect, MissingSubcommandOrFileIsBadInput) {
     for (const auto& args :
          std::vector<std::vector<std::string>>{{}, {"inspect"}, {"frobnicate"}}) {
         SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
-        const ProcessResult result = Cli(args);
+        const ProcessResult result = RunCli(args);
         EXPECT_EQ(result.exit_code, 2);
         EXPECT_EQ(result.out, "");
         EXPECT_NE(result.err, "");

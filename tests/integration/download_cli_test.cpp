@@ -13,7 +13,8 @@
 #include "base/hex.hpp"
 #include "devsim/device_simulator.hpp"
 #include "download/md5_context.hpp"
-#include "support/program_run.hpp"
+#include "support/child_process.hpp"
+#include "support/run_process.hpp"
 #include "support/sample_bytes.hpp"
 #include "support/temp_dir.hpp"
 
@@ -22,8 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::BinPath;
-using testing::ProgramResult;
-using testing::RunProgram;
+using testing::ProcessResult;
 using testing::TempDir;
 
 std::unique_ptr<devsim::DeviceSimulator> StartDevice(const std::string& address,
@@ -35,10 +35,10 @@ std::unique_ptr<devsim::DeviceSimulator> StartDevice(const std::string& address,
     return device;
 }
 
-ProgramResult Download(const std::vector<std::string>& args) {
+ProcessResult Download(const std::vector<std::string>& args) {
     std::vector<std::string> all{"download"};
     all.insert(all.end(), args.begin(), args.end());
-    return RunProgram(BinPath("korvane-cli"), all, 60s);
+    return testing::RunCli(all, {.timeout = 60s});
 }
 
 TEST(CliDownload, SucceedsAndPrintsTheResult) {
@@ -46,7 +46,7 @@ TEST(CliDownload, SucceedsAndPrintsTheResult) {
     const TempDir dir;
     const auto bytes = testing::SampleBytes(20000);
     const auto file = dir.WriteFile("fw.zip", bytes).string();
-    const ProgramResult run = Download({"--ip", "127.0.4.1", file});
+    const ProcessResult run = Download({"--ip", "127.0.4.1", file});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.out, "Succeed to download\n");
     // Not a terminal: plain progress lines, the last one complete.
@@ -61,7 +61,7 @@ TEST(CliDownload, JsonDescribesTheDownload) {
     const TempDir dir;
     const auto bytes = testing::SampleBytes(8001);
     const auto file = dir.WriteFile("fw.zip", bytes).string();
-    const ProgramResult run = Download({"--json", "--quiet", "--ip", "127.0.4.2", file});
+    const ProcessResult run = Download({"--json", "--quiet", "--ip", "127.0.4.2", file});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const std::string prefix = "{\"address\":\"127.0.4.2\",\"file\":\"" + file +
@@ -77,7 +77,7 @@ TEST(CliDownload, JsonDescribesTheDownload) {
 void ExpectRefused(const std::string& address, const std::vector<std::string>& args,
                    const std::string& message) {
     auto device = StartDevice(address);
-    const ProgramResult run = Download(args);
+    const ProcessResult run = Download(args);
     EXPECT_EQ(run.exit_code, 2) << run.out << run.err;
     EXPECT_EQ(run.err.substr(0, message.size()), message) << run.err;
     EXPECT_EQ(run.out, "");
@@ -127,7 +127,7 @@ TEST(CliDownload, RefusalFailsWithExitCodeOne) {
     auto device = StartDevice("127.0.4.9", {.refuse_nth = 2});
     const TempDir dir;
     const auto file = dir.WriteFile("fw.zip", testing::SampleBytes(20000)).string();
-    const ProgramResult run = Download({"--quiet", "--ip", "127.0.4.9", file});
+    const ProcessResult run = Download({"--quiet", "--ip", "127.0.4.9", file});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.out, "Failed to download\n");
     EXPECT_EQ(run.err,
@@ -139,7 +139,7 @@ TEST(CliDownload, MissingReplyFailsWithExitCodeOne) {
     auto device = StartDevice("127.0.4.10", {.drop_reply_nth = 3});
     const TempDir dir;
     const auto file = dir.WriteFile("fw.zip", testing::SampleBytes(20000)).string();
-    const ProgramResult run = Download({"--json", "--ip", "127.0.4.10", file});
+    const ProcessResult run = Download({"--json", "--ip", "127.0.4.10", file});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.out.find("\"acknowledged\":2,\"result\":\"failed\",\"reason\":\"timed out "
                            "waiting for datagram 2 (sequence 2)\""),
@@ -153,7 +153,7 @@ TEST(CliDownload, CtrlCStopsPromptlyWithExitCode130) {
     auto device = StartDevice("127.0.4.11", {.drop_reply_nth = 2});
     const TempDir dir;
     const auto file = dir.WriteFile("fw.zip", testing::SampleBytes(20000)).string();
-    testing::RunningProgram cli(BinPath("korvane-cli"), {"download", "--ip", "127.0.4.11", file});
+    testing::ChildProcess cli({BinPath("korvane-cli"), "download", "--ip", "127.0.4.11", file});
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (device->Received().size() < 2 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(5ms);
@@ -162,7 +162,7 @@ TEST(CliDownload, CtrlCStopsPromptlyWithExitCode130) {
     std::this_thread::sleep_for(100ms);
     const auto interrupted = std::chrono::steady_clock::now();
     cli.Signal(SIGINT);
-    const ProgramResult run = cli.Wait(10s);
+    const ProcessResult run = cli.Finish(10s);
     EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 2s);
     EXPECT_EQ(run.exit_code, 130) << run.err;
     EXPECT_EQ(run.out, "Failed to download\n");

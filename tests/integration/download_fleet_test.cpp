@@ -5,13 +5,12 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "devsim/device_simulator.hpp"
-#include "support/program_run.hpp"
+#include "support/run_process.hpp"
 #include "support/sample_bytes.hpp"
 #include "support/temp_dir.hpp"
 
@@ -19,9 +18,8 @@ namespace korvane {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::BinPath;
-using testing::ProgramResult;
-using testing::RunProgram;
+using testing::ProcessResult;
+using testing::SplitLines;
 using testing::TempDir;
 
 std::unique_ptr<devsim::DeviceSimulator> StartDevice(const std::string& address,
@@ -33,13 +31,9 @@ std::unique_ptr<devsim::DeviceSimulator> StartDevice(const std::string& address,
     return device;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
+// korvane-cli with `args`, run to its end (at most a minute).
+ProcessResult Cli(const std::vector<std::string>& args) {
+    return testing::RunCli(args, {.timeout = 60s});
 }
 
 TEST(FleetDownload, OneRefusingDeviceFailsOnlyItself) {
@@ -49,11 +43,10 @@ TEST(FleetDownload, OneRefusingDeviceFailsOnlyItself) {
     const TempDir dir;
     const auto bytes = testing::SampleBytes(50000);
     const auto file = dir.WriteFile("fw.zip", bytes).string();
-    const ProgramResult run = RunProgram(
-        BinPath("korvane-cli"),
-        {"download", "--ip", "127.0.6.1", "--ip", "127.0.6.2", "--ip", "127.0.6.3", file});
+    const ProcessResult run =
+        Cli({"download", "--ip", "127.0.6.1", "--ip", "127.0.6.2", "--ip", "127.0.6.3", file});
     EXPECT_EQ(run.exit_code, 1) << run.err;
-    const auto lines = Lines(run.out);
+    const auto lines = SplitLines(run.out);
     ASSERT_EQ(lines.size(), 5u) << run.out;
     EXPECT_EQ(lines[0].substr(0, 7), "ADDRESS");
     EXPECT_EQ(lines[1].substr(0, 22), "127.0.6.1  succeeded  ");
@@ -70,7 +63,7 @@ TEST(FleetDownload, OneRefusingDeviceFailsOnlyItself) {
     EXPECT_NE(run.err.find("3 devices ["), std::string::npos) << run.err;
 }
 
-double SecondsOf(const ProgramResult& run) {
+double SecondsOf(const ProcessResult& run) {
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
     return run.seconds;
 }
@@ -88,10 +81,8 @@ TEST(FleetDownload, ThreeDevicesTakeAboutTheTimeOfOne) {
         std::ofstream out(targets);
         out << "# three of the rack\n127.0.6.4\n\n127.0.6.5   # spare\n127.0.6.6\n";
     }
-    const double one = SecondsOf(
-        RunProgram(BinPath("korvane-cli"), {"download", "--quiet", "--ip", "127.0.6.7", file}));
-    const ProgramResult fleet = RunProgram(
-        BinPath("korvane-cli"), {"download", "--quiet", "--targets", targets.string(), file});
+    const double one = SecondsOf(Cli({"download", "--quiet", "--ip", "127.0.6.7", file}));
+    const ProcessResult fleet = Cli({"download", "--quiet", "--targets", targets.string(), file});
     const double three = SecondsOf(fleet);
     std::printf("one device: %.2f s, three devices: %.2f s\n", one, three);
     EXPECT_LT(three, 3 * one + 2.0);
@@ -99,7 +90,7 @@ TEST(FleetDownload, ThreeDevicesTakeAboutTheTimeOfOne) {
         ASSERT_TRUE(devices[i]->WaitForTransfers(1, 5s));
         EXPECT_TRUE(devices[i]->Transfers()[0].ok);
     }
-    EXPECT_EQ(Lines(fleet.out).back(), "Succeed to download");
+    EXPECT_EQ(SplitLines(fleet.out).back(), "Succeed to download");
 }
 
 // Every address is checked before anything is sent to any of them.
@@ -107,16 +98,13 @@ TEST(FleetDownload, OneBadAddressStopsTheWholeFleetBeforeSending) {
     auto device = StartDevice("127.0.6.10");
     const TempDir dir;
     const auto file = dir.WriteFile("fw.zip", testing::SampleBytes(1000)).string();
-    const ProgramResult run = RunProgram(BinPath("korvane-cli"),
-                                         {"download", "--ip", "127.0.6.10", "--ip", "bogus", file});
+    const ProcessResult run = Cli({"download", "--ip", "127.0.6.10", "--ip", "bogus", file});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_EQ(run.err, "IP is invalid: bogus\n");
-    const ProgramResult twice = RunProgram(
-        BinPath("korvane-cli"), {"download", "--ip", "127.0.6.10", "--ip", "127.0.1546", file});
+    const ProcessResult twice = Cli({"download", "--ip", "127.0.6.10", "--ip", "127.0.1546", file});
     EXPECT_EQ(twice.exit_code, 2);
-    const ProgramResult unreadable = RunProgram(
-        BinPath("korvane-cli"),
-        {"download", "--ip", "127.0.6.10", "--targets", (dir.Path() / "none").string(), file});
+    const ProcessResult unreadable =
+        Cli({"download", "--ip", "127.0.6.10", "--targets", (dir.Path() / "none").string(), file});
     EXPECT_EQ(unreadable.exit_code, 2);
     std::this_thread::sleep_for(200ms);
     EXPECT_TRUE(device->Received().empty());

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -18,6 +19,10 @@ namespace korvane::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// How long the streams may stay open after the child was killed (a
+// grandchild may still hold them).
+constexpr std::chrono::milliseconds DRAIN_AFTER_KILL{2'000};
 
 struct Pipe {
     UniqueFd read;
@@ -37,6 +42,18 @@ int DecodeStatus(int status) {
         return WEXITSTATUS(status);
     }
     return 128 + WTERMSIG(status);
+}
+
+// Appends one read's worth to `pending`; `ended` at end of data or on a read
+// error.
+void ReadSome(const UniqueFd& fd, std::string& pending, bool& ended) {
+    std::array<char, 4096> buffer{};
+    const ssize_t got = ::read(fd.Get(), buffer.data(), buffer.size());
+    if (got > 0) {
+        pending.append(buffer.data(), static_cast<std::size_t>(got));
+    } else {
+        ended = got == 0 || errno != EINTR;
+    }
 }
 
 }  // namespace
@@ -68,6 +85,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
+    started_ = Clock::now();
     const int failed = ::posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
@@ -80,7 +98,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0 && !status_) {
+    if (pid_ > 0 && !raw_status_) {
         ::kill(pid_, SIGKILL);
         int status = 0;
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
@@ -98,14 +116,8 @@ bool ChildProcess::Fill(Channel& channel, Clock::time_point deadline) {
     if (n <= 0) {
         return false;
     }
-    char buffer[4096];
-    const ssize_t got = ::read(channel.fd.Get(), buffer, sizeof buffer);
-    if (got <= 0) {
-        channel.ended = got == 0 || errno != EINTR;
-        return !channel.ended;
-    }
-    channel.pending.append(buffer, static_cast<std::size_t>(got));
-    return true;
+    ReadSome(channel.fd, channel.pending, channel.ended);
+    return !channel.ended;
 }
 
 std::optional<std::string> ChildProcess::ReadLine(Stream stream,
@@ -158,29 +170,91 @@ std::string ChildProcess::ReadRest(Stream stream, std::chrono::milliseconds time
 }
 
 bool ChildProcess::Signal(int signal_number) const {
-    return pid_ > 0 && !status_ && ::kill(pid_, signal_number) == 0;
+    return pid_ > 0 && !raw_status_ && ::kill(pid_, signal_number) == 0;
+}
+
+bool ChildProcess::Reap() {
+    if (raw_status_) {
+        return true;
+    }
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        raw_status_ = status;
+    }
+    return raw_status_.has_value();
 }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
-    if (status_) {
-        return status_;
-    }
     const auto deadline = Clock::now() + timeout;
-    while (true) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            status_ = DecodeStatus(status);
-            return status_;
-        }
-        if (done < 0 && errno != EINTR) {
-            return std::nullopt;
-        }
+    while (!Reap()) {
         if (Clock::now() >= deadline) {
             return std::nullopt;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return DecodeStatus(*raw_status_);
+}
+
+ProcessResult ChildProcess::Finish(std::chrono::milliseconds timeout) {
+    ProcessResult result;
+    auto deadline = Clock::now() + timeout;
+    std::optional<Clock::time_point> ended_at;
+    while (true) {
+        if (!ended_at && Reap()) {
+            ended_at = Clock::now();
+        }
+        std::array<pollfd, 2> fds{};
+        std::array<Channel*, 2> polled{};
+        nfds_t count = 0;
+        for (Channel& channel : channels_) {
+            if (!channel.ended) {
+                fds[count] = {channel.fd.Get(), POLLIN, 0};
+                polled[count++] = &channel;
+            }
+        }
+        if (ended_at && count == 0) {
+            break;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            if (!result.timed_out) {
+                // Kill it, then give the streams a moment to close.
+                ::kill(pid_, SIGKILL);
+                result.timed_out = true;
+                deadline = now + DRAIN_AFTER_KILL;
+                continue;
+            }
+            // Something else holds the streams: stop listening.
+            int status = 0;
+            while (!raw_status_ && ::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+            if (!raw_status_) {
+                raw_status_ = status;
+                ended_at = Clock::now();
+            }
+            break;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        // While the child runs, look at its exit now and then even when it
+        // prints nothing.
+        const int wait_ms = static_cast<int>(std::min<long long>(left, count > 0 ? 50 : 5));
+        if (::poll(fds.data(), count, wait_ms) > 0) {
+            for (nfds_t i = 0; i < count; ++i) {
+                if (fds[i].revents != 0) {
+                    ReadSome(polled[i]->fd, polled[i]->pending, polled[i]->ended);
+                }
+            }
+        }
+    }
+    result.seconds = std::chrono::duration<double>(*ended_at - started_).count();
+    if (WIFEXITED(*raw_status_)) {
+        result.exit_code = WEXITSTATUS(*raw_status_);
+    } else if (WIFSIGNALED(*raw_status_)) {
+        result.term_signal = WTERMSIG(*raw_status_);
+    }
+    result.out = std::exchange(channels_[Index(Stream::Out)].pending, std::string());
+    result.err = std::exchange(channels_[Index(Stream::Err)].pending, std::string());
+    return result;
 }
 
 }  // namespace korvane::testing

@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "base/unique_fd.hpp"
+#include "support/run_process.hpp"
 
 namespace korvane::testing {
 
 // A program run by a test: started from argv without a shell, stdin from
 // /dev/null, stdout and stderr each on a pipe read line by line with a
-// time-out. Owned by one test thread; the destructor kills a child that still
-// runs (SIGKILL) and reaps it, so no test leaves a process behind.
+// time-out. For one-shot runs RunProcess (support/run_process.hpp) is simpler.
+// Owned by one test thread; the destructor kills a child that still runs
+// (SIGKILL) and reaps it, so no test leaves a process behind.
 class ChildProcess {
 public:
     enum class Stream { Out = 0, Err = 1 };
@@ -45,6 +47,11 @@ public:
     bool Signal(int signal_number) const;
     // The exit code, or 128 + the signal that ended it; nothing on time-out.
     [[nodiscard]] std::optional<int> Wait(std::chrono::milliseconds timeout);
+    // Reads both streams to their end and waits for the exit, at most
+    // `timeout`; then kills the child and reports timed_out. The result holds
+    // what ReadLine and ReadRest had not taken yet, and the seconds since the
+    // start.
+    [[nodiscard]] ProcessResult Finish(std::chrono::milliseconds timeout);
 
     [[nodiscard]] pid_t Pid() const noexcept { return pid_; }
 
@@ -60,9 +67,12 @@ private:
     }
     // Reads what is there, waiting at most until `deadline`; false at time-out or end.
     bool Fill(Channel& channel, std::chrono::steady_clock::time_point deadline);
+    // Takes the exit status if the child has ended; true once it has.
+    bool Reap();
 
     pid_t pid_ = -1;
-    std::optional<int> status_;
+    std::chrono::steady_clock::time_point started_;
+    std::optional<int> raw_status_;  // as waitpid reports it
     std::array<Channel, 2> channels_;
 };
 

@@ -169,6 +169,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     const std::vector<char*> c_args = CStrings(args);
     const std::vector<char*> c_env = CStrings(env);
     pid_t pid = -1;
+    const auto started = Clock::now();
     const int spawned = ::posix_spawnp(&pid, argv[0].c_str(), &setup.actions, &setup.attributes,
                                        c_args.data(), c_env.data());
     if (spawned != 0) {
@@ -269,12 +270,23 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
         }
     }
 
+    result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (WIFEXITED(*status)) {
         result.exit_code = WEXITSTATUS(*status);
     } else if (WIFSIGNALED(*status)) {
         result.term_signal = WTERMSIG(*status);
     }
     return result;
+}
+
+std::string BinPath(const std::string& name) {
+    return std::string(KORVANE_BIN_DIR) + "/" + name;
+}
+
+ProcessResult RunCli(const std::vector<std::string>& args, const ProcessOptions& options) {
+    std::vector<std::string> argv{BinPath("korvane-cli")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(argv, options);
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

@@ -30,6 +30,7 @@ struct ProcessResult {
     bool timed_out = false;  // killed because it outlived the timeout
     std::string out;         // everything it wrote to standard output
     std::string err;         // everything it wrote to standard error
+    double seconds = 0;      // from its start until it had ended and its output was in
 };
 
 // Runs argv[0] (looked up on PATH when it has no slash) with the arguments,
@@ -38,6 +39,13 @@ struct ProcessResult {
 // std::runtime_error when the child cannot be started.
 [[nodiscard]] ProcessResult RunProcess(const std::vector<std::string>& argv,
                                        const ProcessOptions& options = {});
+
+// Path of one of the project's programs in the build's bin folder.
+[[nodiscard]] std::string BinPath(const std::string& name);
+
+// Runs the build's korvane-cli with `args`, as RunProcess does.
+[[nodiscard]] ProcessResult RunCli(const std::vector<std::string>& args,
+                                   const ProcessOptions& options = {});
 
 // Splits text into lines at '\n'; a final line without '\n' counts as a line.
 [[nodiscard]] std::vector<std::string> SplitLines(const std::string& text);
