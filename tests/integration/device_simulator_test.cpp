@@ -23,53 +23,26 @@
 #include "link/packet_builders.hpp"
 #include "link/udp_endpoint.hpp"
 #include "support/loopback_socket.hpp"
+#include "support/recording_sink.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wire_bytes.hpp"
 
 namespace korvane::devsim {
 namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using korvane::testing::Hex;
+using korvane::testing::Wire;
 using Clock = std::chrono::steady_clock;
 using korvane::testing::LoopbackSocket;
+using korvane::testing::RecordingSink;
 using korvane::testing::TempDir;
-
-Bytes Hex(std::string_view text) {
-    std::string compact;
-    for (const char c : text) {
-        if (c != ' ')
-            compact.push_back(c);
-    }
-    return *FromHex(compact);
-}
-
-Bytes Wire(const PacketRecord& record) {
-    const auto datagram = record.Datagram();
-    return Bytes(datagram.begin(), datagram.end());
-}
 
 Bytes ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
-
-// Notifications as the receive thread posts them, readable from the test thread.
-class CountingSink final : public NotificationSink {
-public:
-    void Post(const Notification& notification) override {
-        const std::lock_guard lock(mutex_);
-        posted_.push_back(notification);
-    }
-    std::size_t Count(unsigned code) const {
-        const std::lock_guard lock(mutex_);
-        return static_cast<std::size_t>(std::count_if(
-            posted_.begin(), posted_.end(), [&](const Notification& n) { return n.code == code; }));
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<Notification> posted_;
-};
 
 // The system's side of an exchange, stop-and-wait by hand: clear the event,
 // send one datagram, wait for its acknowledgement.
@@ -104,7 +77,7 @@ public:
     std::size_t Acked() const { return sink_.Count(UM_PACKET_ACKED); }
 
 private:
-    CountingSink sink_;
+    RecordingSink sink_;
     DeviceLink link_;
     UdpEndpoint endpoint_;
     bool opened_ = false;

@@ -17,6 +17,7 @@
 #include "support/child_process.hpp"
 #include "support/loopback_socket.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wire_bytes.hpp"
 
 namespace korvane {
 namespace {
@@ -24,21 +25,13 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using testing::ChildProcess;
+using testing::Hex;
 using testing::LoopbackSocket;
 using Stream = ChildProcess::Stream;
 
 const std::string DEVSIM = std::string(KORVANE_BIN_DIR) + "/korvane-devsim";
 // Start-up under the sanitizers can be slow on a busy machine.
 constexpr auto READY_WAIT = 20s;
-
-Bytes Hex(std::string_view text) {
-    std::string compact;
-    for (const char c : text) {
-        if (c != ' ')
-            compact.push_back(c);
-    }
-    return *FromHex(compact);
-}
 
 std::vector<std::string> Devsim(std::vector<std::string> args) {
     args.insert(args.begin(), DEVSIM);

@@ -16,6 +16,7 @@
 #include "support/child_process.hpp"
 #include "support/run_process.hpp"
 #include "support/sample_bytes.hpp"
+#include "support/simulated_device.hpp"
 #include "support/temp_dir.hpp"
 
 namespace korvane {
@@ -24,16 +25,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::BinPath;
 using testing::ProcessResult;
+using testing::StartDevice;
 using testing::TempDir;
-
-std::unique_ptr<devsim::DeviceSimulator> StartDevice(const std::string& address,
-                                                     devsim::FaultPlan faults = {}) {
-    auto device = std::make_unique<devsim::DeviceSimulator>(
-        devsim::SimulatorOptions{.bind_address = address, .faults = faults});
-    std::string error;
-    EXPECT_TRUE(device->Start(error)) << error;
-    return device;
-}
 
 ProcessResult Download(const std::vector<std::string>& args) {
     std::vector<std::string> all{"download"};

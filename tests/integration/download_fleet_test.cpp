@@ -12,6 +12,7 @@
 #include "devsim/device_simulator.hpp"
 #include "support/run_process.hpp"
 #include "support/sample_bytes.hpp"
+#include "support/simulated_device.hpp"
 #include "support/temp_dir.hpp"
 
 namespace korvane {
@@ -20,16 +21,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::ProcessResult;
 using testing::SplitLines;
+using testing::StartDevice;
 using testing::TempDir;
-
-std::unique_ptr<devsim::DeviceSimulator> StartDevice(const std::string& address,
-                                                     devsim::FaultPlan faults = {}) {
-    auto device = std::make_unique<devsim::DeviceSimulator>(
-        devsim::SimulatorOptions{.bind_address = address, .faults = faults});
-    std::string error;
-    EXPECT_TRUE(device->Start(error)) << error;
-    return device;
-}
 
 // korvane-cli with `args`, run to its end (at most a minute).
 ProcessResult Cli(const std::vector<std::string>& args) {

@@ -21,6 +21,7 @@
 #include "download/notification_queue.hpp"
 #include "link/device_link.hpp"
 #include "support/sample_bytes.hpp"
+#include "support/simulated_device.hpp"
 #include "support/temp_dir.hpp"
 
 namespace korvane {
@@ -28,21 +29,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing::StartDevice;
 using testing::TempDir;
 
 in_addr Address(const std::string& text) {
     in_addr address{};
     EXPECT_EQ(::inet_aton(text.c_str(), &address), 1) << text;
     return address;
-}
-
-std::unique_ptr<devsim::DeviceSimulator> StartDevice(const std::string& address,
-                                                     devsim::FaultPlan faults = {}) {
-    auto device = std::make_unique<devsim::DeviceSimulator>(
-        devsim::SimulatorOptions{.bind_address = address, .faults = faults});
-    std::string error;
-    EXPECT_TRUE(device->Start(error)) << error;
-    return device;
 }
 
 // Polls until `done` holds or `timeout` passes.

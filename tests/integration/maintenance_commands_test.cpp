@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -15,31 +14,17 @@
 #include "link/machine_code_text.hpp"
 #include "link/packet_builders.hpp"
 #include "link/protocol.hpp"
+#include "support/recording_sink.hpp"
 #include "support/scripted_device.hpp"
 
 namespace korvane {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::RecordingSink;
 using testing::ScriptedDevice;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-class RecordingSink final : public NotificationSink {
-public:
-    void Post(const Notification& n) override {
-        const std::lock_guard lock(mutex_);
-        posted_.push_back(n);
-    }
-    std::vector<Notification> Posted() const {
-        const std::lock_guard lock(mutex_);
-        return posted_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<Notification> posted_;
-};
 
 ScriptedDevice::Reply Answer(Bytes bytes) {
     return {std::move(bytes), 0ms};

@@ -14,27 +14,16 @@
 #include "download/md5_context.hpp"
 #include "link/packet_builders.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wire_bytes.hpp"
 
 namespace korvane::devsim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using korvane::testing::Hex;
+using korvane::testing::Wire;
 
 constexpr MachineCode CODE{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
-
-Bytes Hex(std::string_view text) {
-    std::string compact;
-    for (const char c : text) {
-        if (c != ' ')
-            compact.push_back(c);
-    }
-    return *FromHex(compact);
-}
-
-Bytes Wire(const std::unique_ptr<PacketRecord>& record) {
-    const auto datagram = record->Datagram();
-    return Bytes(datagram.begin(), datagram.end());
-}
 
 std::optional<Bytes> Reply(DeviceResponder& device, const Bytes& request, bool refuse = false) {
     return device.Respond(request, refuse).reply;

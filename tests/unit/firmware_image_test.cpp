@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <future>
-#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,28 +18,17 @@
 #include "base/hex.hpp"
 #include "base/unique_fd.hpp"
 #include "download/md5_context.hpp"
+#include "support/sample_bytes.hpp"
 #include "support/temp_dir.hpp"
 
 namespace korvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing::RandomBytes;
 using testing::TempDir;
 
 constexpr std::uint64_t GIB = std::uint64_t{1} << 30;
-
-// Eight bytes per draw: large buffers stay quick to make under the sanitizers.
-Bytes RandomBytes(std::size_t size, std::uint64_t seed) {
-    std::mt19937_64 random(seed);
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; i += 8) {
-        const std::uint64_t word = random();
-        for (std::size_t k = 0; k < 8 && i + k < size; ++k) {
-            bytes[i + k] = static_cast<std::uint8_t>(word >> (8 * k));
-        }
-    }
-    return bytes;
-}
 
 Bytes Held(const FirmwareImage& image) {
     return Bytes(image.Data().begin(), image.Data().end());

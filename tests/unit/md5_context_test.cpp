@@ -11,12 +11,14 @@
 #include <vector>
 
 #include "base/hex.hpp"
+#include "support/sample_bytes.hpp"
 
 // OpenSSL is the oracle here and only here; the product never links it.
 namespace korvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing::RandomBytes;
 
 std::span<const std::uint8_t> AsBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -32,19 +34,6 @@ std::string Oracle(std::span<const std::uint8_t> bytes) {
 
 std::string Ours(std::span<const std::uint8_t> bytes) {
     return ToHex(Md5Context::Of(bytes));
-}
-
-// Eight bytes per draw: large buffers stay quick to make under the sanitizers.
-Bytes RandomBytes(std::size_t size, std::uint64_t seed) {
-    std::mt19937_64 random(seed);
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; i += 8) {
-        const std::uint64_t word = random();
-        for (std::size_t k = 0; k < 8 && i + k < size; ++k) {
-            bytes[i + k] = static_cast<std::uint8_t>(word >> (8 * k));
-        }
-    }
-    return bytes;
 }
 
 TEST(Md5Context, Rfc1321TestSuite) {

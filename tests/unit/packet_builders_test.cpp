@@ -1,3 +1,5 @@
+#include "link/packet_builders.hpp"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -6,26 +8,15 @@
 #include <vector>
 
 #include "base/hex.hpp"
-#include "link/packet_builders.hpp"
 #include "link/protocol.hpp"
+#include "support/wire_bytes.hpp"
 
 namespace korvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Wire(const std::unique_ptr<PacketRecord>& record) {
-    const auto datagram = record->Datagram();
-    return Bytes(datagram.begin(), datagram.end());
-}
-
-Bytes Hex(std::string_view text) {
-    std::string compact;
-    for (const char c : text) {
-        if (c != ' ') compact.push_back(c);
-    }
-    return *FromHex(compact);
-}
+using testing::Hex;
+using testing::Wire;
 
 struct WireCase {
     std::string name;
@@ -72,7 +63,8 @@ TEST(PacketBuilders, FullDataChunkIs8005BytesWithItsPayload) {
     }
     const Bytes wire = Wire(BuildDataPacket(2, payload));
     ASSERT_EQ(wire.size(), 8005u);
-    EXPECT_THAT(Bytes(wire.begin(), wire.begin() + 5), ::testing::ElementsAre(0x12, 0, 2, 0x1F, 0x40));
+    EXPECT_THAT(Bytes(wire.begin(), wire.begin() + 5),
+                ::testing::ElementsAre(0x12, 0, 2, 0x1F, 0x40));
     EXPECT_TRUE(std::equal(payload.begin(), payload.end(), wire.begin() + 5));
 }
 

@@ -1,3 +1,5 @@
+#include "link/reply_rules.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,20 +9,15 @@
 #include "base/hex.hpp"
 #include "link/device_link.hpp"
 #include "link/protocol.hpp"
-#include "link/reply_rules.hpp"
+#include "support/recording_sink.hpp"
+#include "support/wire_bytes.hpp"
 
 namespace korvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Hex(std::string_view text) {
-    std::string compact;
-    for (const char c : text) {
-        if (c != ' ') compact.push_back(c);
-    }
-    return *FromHex(compact);
-}
+using testing::Hex;
+using testing::RecordingSink;
 
 const Notification ACKED{.code = UM_PACKET_ACKED};
 Notification MachineCode(std::uint32_t first, std::uint32_t second) {
@@ -66,18 +63,13 @@ TEST(ReplyRules, EveryReplyHasItsEffects) {
     }
 }
 
-class RecordingSink : public NotificationSink {
-public:
-    void Post(const Notification& n) override { posted.push_back(n); }
-    std::vector<Notification> posted;
-};
-
 // Checks, from inside Post, that the waiting sender is not yet released.
 class OrderCheckingSink : public NotificationSink {
 public:
     explicit OrderCheckingSink(AckEvent*& ack) : ack_(ack) {}
     void Post(const Notification&) override {
-        ack_released_before_post = ack_->WaitFor(std::chrono::milliseconds(0)) == AckWait::Acknowledged;
+        ack_released_before_post =
+            ack_->WaitFor(std::chrono::milliseconds(0)) == AckWait::Acknowledged;
     }
     bool ack_released_before_post = true;
 
@@ -101,7 +93,7 @@ TEST(DeviceLink, RefusalAbortsWithoutReleasingTheSender) {
     link.HandleDeviceReply(Hex("11 00 00 15"));
     EXPECT_TRUE(link.Abort().load());
     EXPECT_EQ(link.Ack().WaitFor(std::chrono::milliseconds(0)), AckWait::TimedOut);
-    EXPECT_TRUE(sink.posted.empty());
+    EXPECT_TRUE(sink.Posted().empty());
 }
 
 TEST(DeviceLink, RefusedMachineCodeReleasesWithoutAbortOrPost) {
@@ -109,7 +101,7 @@ TEST(DeviceLink, RefusedMachineCodeReleasesWithoutAbortOrPost) {
     DeviceLink link(sink);
     link.HandleDeviceReply(Hex("81 00 00 15"));
     EXPECT_FALSE(link.Abort().load());
-    EXPECT_TRUE(sink.posted.empty());
+    EXPECT_TRUE(sink.Posted().empty());
     EXPECT_EQ(link.Ack().WaitFor(std::chrono::milliseconds(0)), AckWait::Acknowledged);
 }
 
