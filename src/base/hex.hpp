@@ -24,9 +24,12 @@ namespace korvane {
 // Parses an even number of hex digits (either case); nothing on any other text.
 [[nodiscard]] inline std::optional<std::vector<std::uint8_t>> FromHex(std::string_view text) {
     const auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
         return -1;
     };
     if (text.size() % 2 != 0) {

@@ -17,7 +17,7 @@ namespace {
 // Keeps the machine code the reply handling posts (receive thread) for the
 // command to read once its wait is over (main thread).
 class MachineCodeSink final : public NotificationSink {
-  public:
+public:
     void Post(const Notification& notification) override {
         if (notification.code == UM_MACHINE_CODE) {
             const std::lock_guard lock(mutex_);
@@ -29,7 +29,7 @@ class MachineCodeSink final : public NotificationSink {
         return code_;
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::optional<Notification> code_;
 };

@@ -20,8 +20,7 @@ int RunInspect(const InspectOptions& options) {
     FirmwareImage image;
     const LoadStatus status = image.Load(options.file);
     if (status != LoadStatus::Loaded) {
-        std::cerr << "korvane-cli: " << options.file << ": " << DescribeLoadFailure(status)
-                  << '\n';
+        std::cerr << "korvane-cli: " << options.file << ": " << DescribeLoadFailure(status) << '\n';
         return EXIT_BAD_INPUT;
     }
     const auto header = BuildHeaderPacket(0, image.Length(), image.Digest());

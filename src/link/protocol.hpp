@@ -47,8 +47,8 @@ inline constexpr std::size_t MACHINE_CODE_SIZE = 8;
 
 // The two maintenance requests: the shape of an end datagram with sequence 0.
 inline constexpr std::array<std::uint8_t, 5> RESTORE_IP_REQUEST{PKT_RESTORE_IP, 0, 0, 0, 0};
-inline constexpr std::array<std::uint8_t, 5> GET_MACHINE_CODE_REQUEST{PKT_GET_MACHINE_CODE, 0, 0,
-                                                                      0, 0};
+inline constexpr std::array<std::uint8_t, 5> GET_MACHINE_CODE_REQUEST{PKT_GET_MACHINE_CODE, 0, 0, 0,
+                                                                      0};
 
 using Digest = std::array<std::uint8_t, DIGEST_SIZE>;
 

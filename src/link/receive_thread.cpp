@@ -15,7 +15,9 @@ namespace korvane {
 ReceiveThread::ReceiveThread(UdpEndpoint& endpoint, int socket_fd)
     : endpoint_(endpoint), socket_fd_(socket_fd) {}
 
-ReceiveThread::~ReceiveThread() { Stop(); }
+ReceiveThread::~ReceiveThread() {
+    Stop();
+}
 
 bool ReceiveThread::Start() {
     if (thread_.joinable()) {

@@ -7,7 +7,9 @@ namespace korvane {
 
 UdpEndpoint::UdpEndpoint(DeviceReplyHandler& owner) : owner_(owner) {}
 
-UdpEndpoint::~UdpEndpoint() { UdpEndpoint::Close(); }
+UdpEndpoint::~UdpEndpoint() {
+    UdpEndpoint::Close();
+}
 
 bool UdpEndpoint::Open() {
     if (socket_.Valid()) {

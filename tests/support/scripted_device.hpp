@@ -17,7 +17,7 @@ namespace korvane::testing {
 // reply is nullopt or the script is used up), after an optional delay. Owns its
 // socket and one thread from construction until destruction (joined).
 class ScriptedDevice {
-  public:
+public:
     struct Reply {
         std::optional<std::vector<std::uint8_t>> bytes;  // nullopt: stay silent
         std::chrono::milliseconds delay{0};
@@ -31,7 +31,7 @@ class ScriptedDevice {
     // Every datagram received so far, in order.
     [[nodiscard]] std::vector<std::vector<std::uint8_t>> Received() const;
 
-  private:
+private:
     void Serve();
 
     UniqueFd socket_;

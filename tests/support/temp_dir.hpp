@@ -1,9 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <span>
 #include <string>
-#include <cstdint>
 
 namespace korvane::testing {
 
@@ -18,7 +18,8 @@ public:
 
     [[nodiscard]] const std::filesystem::path& Path() const noexcept { return path_; }
     // Writes `bytes` to Path()/name and returns the full path.
-    std::filesystem::path WriteFile(const std::string& name, std::span<const std::uint8_t> bytes) const;
+    std::filesystem::path WriteFile(const std::string& name,
+                                    std::span<const std::uint8_t> bytes) const;
 
 private:
     std::filesystem::path path_;
