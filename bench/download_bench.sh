@@ -20,12 +20,10 @@ done
 bin=$build/bin
 address=127.0.9.1
 work=$(mktemp -d)
-sim_pid=""
+# shellcheck source=scripts/devsim-lib.sh
+. "$root/scripts/devsim-lib.sh"
 cleanup() {
-    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-        kill -INT "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
+    stop_devsim
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -34,14 +32,7 @@ for program in korvane-cli korvane-devsim; do
     [ -x "$bin/$program" ] || { echo "bench: $bin/$program is missing; build first" >&2; exit 1; }
 done
 
-"$bin/korvane-devsim" --bind "$address" --out "$work/received" >"$work/devsim.out" 2>"$work/devsim.err" &
-sim_pid=$!
-for _ in $(seq 1 100); do
-    grep -q '^listening on ' "$work/devsim.err" && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05
-done
-grep -q '^listening on ' "$work/devsim.err" || { cat "$work/devsim.err" >&2; exit 1; }
+start_devsim "$address" "$work/received" || exit 1
 
 # 248 chunks + header + end = 250 datagrams.
 head -c $((248 * 8000)) /dev/urandom >"$work/cadence.bin"

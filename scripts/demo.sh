@@ -8,13 +8,11 @@ bin=${KORVANE_BIN:-$root/build/bin}
 address=127.0.0.1
 port=21818
 work=$(mktemp -d)
-sim_pid=""
+# shellcheck source=scripts/devsim-lib.sh
+. "$root/scripts/devsim-lib.sh"
 
 cleanup() {
-    if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-        kill -INT "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
+    stop_devsim
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -40,18 +38,8 @@ fi
 
 # 1. The "device".
 mkdir -p "$work/received"
-"$bin/korvane-devsim" --bind "$address" --out "$work/received" \
-    >"$work/devsim.out" 2>"$work/devsim.err" &
-sim_pid=$!
-for _ in $(seq 1 100); do
-    grep -q '^listening on ' "$work/devsim.err" && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05
-done
-if ! grep -q '^listening on ' "$work/devsim.err"; then
-    cat "$work/devsim.err" >&2
+start_devsim "$address" "$work/received" ||
     fail "the device simulator did not start on $address:$port (is the port busy?)"
-fi
 say "device simulator $(head -n 1 "$work/devsim.err")"
 
 # 2. A sample firmware, the same bytes every run: AES-CTR keystream of a fixed key.
@@ -74,9 +62,7 @@ esac
 [ "$status" -eq 0 ] || fail "korvane-cli download ended with exit code $status"
 
 # 4. What the device received.
-kill -INT "$sim_pid"
-wait "$sim_pid" || true
-sim_pid=""
+stop_devsim
 record=$(grep -m 1 '"verdict"' "$work/devsim.out" || true)
 [ -n "$record" ] || fail "the device simulator recorded no finished transfer"
 say "the device simulator recorded: $record"

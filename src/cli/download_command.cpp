@@ -18,7 +18,7 @@
 #include "base/messages.hpp"
 #include "cli/commands.hpp"
 #include "cli/interrupt_watcher.hpp"
-#include "cli/json_text.hpp"
+#include "base/json_text.hpp"
 #include "cli/progress_display.hpp"
 #include "download/blocking_queue.hpp"
 #include "download/download_inputs.hpp"

@@ -12,7 +12,4 @@ namespace korvane::devsim {
 // written.
 [[nodiscard]] std::string TransferJsonLine(const TransferRecord& record);
 
-// `text` as a JSON string literal, quotes included.
-[[nodiscard]] std::string JsonString(std::string_view text);
-
 }  // namespace korvane::devsim

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/hex.hpp"
+#include "base/json_text.hpp"
 #include "devsim/transfer_json.hpp"
 #include "download/md5_context.hpp"
 #include "link/packet_builders.hpp"

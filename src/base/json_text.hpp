@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace korvane::cli {
+namespace korvane {
 
 // `text` as a JSON string literal, quotes included. UTF-8 passes through;
 // quotes, backslashes and control characters are escaped.
@@ -42,4 +42,4 @@ namespace korvane::cli {
     return out;
 }
 
-}  // namespace korvane::cli
+}  // namespace korvane
