@@ -89,12 +89,7 @@ bool ChildProcessRunner::StartChild(const std::string& command, bool /*show_wind
         int status = 0;
         while (::waitpid(process_, &status, 0) < 0 && errno == EINTR) {
         }
-        process_ = -1;
-        child_running_.store(false);
-        parent_stdin_.Reset();
-        parent_stdout_.Reset();
-        parent_stderr_.Reset();
-        wake_.Reset();
+        ForgetChild();
         ReportStartFailure(command);
         return false;
     }
@@ -183,6 +178,10 @@ void ChildProcessRunner::StopChild() {
             exit_status_ = StatusFromWaitStatus(status);
         }
     }
+    ForgetChild();
+}
+
+void ChildProcessRunner::ForgetChild() {
     process_ = -1;
     child_running_.store(false);
     parent_stdin_.Reset();

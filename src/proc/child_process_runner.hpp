@@ -111,6 +111,8 @@ private:
     [[nodiscard]] bool WaitForReaders(std::chrono::milliseconds limit);
     void WakeReaders() const;
     void ReportStartFailure(const std::string& command);
+    // Once the child has been reaped (or never ran): no pid, no pipes, not running.
+    void ForgetChild();
 
     const std::string output_codeset_;
 

@@ -158,21 +158,30 @@ TEST(MaintenanceCommands, CancelEndsTheWaitAtOnce) {
     EXPECT_EQ(outcome.message, messages::RESTORE_IP_FAILED);
 }
 
-// A reply that comes after the wait gave up, while the operator still reads the
-// message, is handled (the code still shows) but cannot satisfy the next
-// request's wait.
-TEST(MaintenanceCommands, LateReplyDoesNotSatisfyTheNextRequest) {
-    ScriptedDevice device(
-        "127.0.5.11",
-        {{Bytes{0x81, 0, 0, 6, 0, 0x0E, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, 5500ms},
-         Silence()});
-    RecordingSink sink;
-    DeviceLink link(sink);
-    const CommandOutcome first = GetMachineCode(link, "127.0.5.11", [](const CommandOutcome&) {
+// A device that answers the machine-code request only after the wait has
+// given up, and then stays silent.
+std::vector<ScriptedDevice::Reply> LateMachineCodeThenSilence() {
+    return {{Bytes{0x81, 0, 0, 6, 0, 0x0E, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, 5500ms},
+            Silence()};
+}
+
+// The request's wait runs out; the reply comes while the operator still reads
+// the message, and is handled then: the code still shows.
+void ReadMachineCodeThatComesLate(DeviceLink& link, const RecordingSink& sink,
+                                  const char* address) {
+    const CommandOutcome first = GetMachineCode(link, address, [](const CommandOutcome&) {
         std::this_thread::sleep_for(1500ms);  // the message box is open
     });
-    EXPECT_EQ(first.status, CommandStatus::NoReply);
-    EXPECT_EQ(ShownCode(sink), "11223344-5566-7788-6272-61636B6C6531");
+    ASSERT_EQ(first.status, CommandStatus::NoReply);
+    ASSERT_EQ(ShownCode(sink), "11223344-5566-7788-6272-61636B6C6531");
+}
+
+// That late reply cannot satisfy the next request's wait.
+TEST(MaintenanceCommands, LateReplyDoesNotSatisfyTheNextRequest) {
+    ScriptedDevice device("127.0.5.11", LateMachineCodeThenSilence());
+    RecordingSink sink;
+    DeviceLink link(sink);
+    ASSERT_NO_FATAL_FAILURE(ReadMachineCodeThatComesLate(link, sink, "127.0.5.11"));
 
     const auto start = Clock::now();
     const CommandOutcome second = RestoreIp(link, "127.0.5.11");
@@ -184,17 +193,10 @@ TEST(MaintenanceCommands, LateReplyDoesNotSatisfyTheNextRequest) {
 // The same late reply, and then a download: its header's wait must not be
 // satisfied by the reply the machine-code request no longer waited for.
 TEST(MaintenanceCommands, LateReplyDoesNotSatisfyTheNextDownloadsHeader) {
-    ScriptedDevice device(
-        "127.0.5.12",
-        {{Bytes{0x81, 0, 0, 6, 0, 0x0E, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, 5500ms},
-         Silence()});
+    ScriptedDevice device("127.0.5.12", LateMachineCodeThenSilence());
     RecordingSink sink;
     DeviceLink link(sink);
-    const CommandOutcome first = GetMachineCode(link, "127.0.5.12", [](const CommandOutcome&) {
-        std::this_thread::sleep_for(1500ms);  // the message box is open
-    });
-    ASSERT_EQ(first.status, CommandStatus::NoReply);
-    ASSERT_EQ(ShownCode(sink), "11223344-5566-7788-6272-61636B6C6531");
+    ASSERT_NO_FATAL_FAILURE(ReadMachineCodeThatComesLate(link, sink, "127.0.5.12"));
 
     auto queue = std::make_shared<PacketQueue>();
     queue->push_back(BuildHeaderPacket(0, 0, Digest{}));
