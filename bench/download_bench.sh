@@ -19,14 +19,8 @@ for arg in "$@"; do
 done
 bin=$build/bin
 address=127.0.9.1
-work=$(mktemp -d)
 # shellcheck source=scripts/devsim-lib.sh
-. "$root/scripts/devsim-lib.sh"
-cleanup() {
-    stop_devsim
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$root/scripts/devsim-lib.sh"  # $work, and its clean-up on exit
 
 for program in korvane-cli korvane-devsim; do
     [ -x "$bin/$program" ] || { echo "bench: $bin/$program is missing; build first" >&2; exit 1; }

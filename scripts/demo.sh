@@ -7,15 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${KORVANE_BIN:-$root/build/bin}
 address=127.0.0.1
 port=21818
-work=$(mktemp -d)
 # shellcheck source=scripts/devsim-lib.sh
-. "$root/scripts/devsim-lib.sh"
-
-cleanup() {
-    stop_devsim
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$root/scripts/devsim-lib.sh"  # $work, and its clean-up on exit
 
 say() { printf 'demo: %s\n' "$*"; }
 fail() {

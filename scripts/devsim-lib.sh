@@ -1,7 +1,10 @@
 # Shell helpers for scripts that play a device with korvane-devsim (the demo,
-# the download benchmark). Source it; it uses the caller's $bin and $work.
+# the download benchmark). Source it after setting $bin: it makes the script's
+# scratch folder $work and, on exit, stops the simulator and removes $work.
 
 sim_pid=""
+work=$(mktemp -d)
+trap 'stop_devsim; rm -rf "$work"' EXIT
 
 # start_devsim ADDRESS OUT_DIR: starts the simulator in the background with its
 # stdout in $work/devsim.out and stderr in $work/devsim.err, and waits up to 5 s

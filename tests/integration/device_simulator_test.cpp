@@ -286,13 +286,7 @@ TEST(DeviceSimulator, AllFaultsTogether) {
     DeviceSimulator simulator(options);
     StartOrFail(simulator);
     LoopbackSocket client;
-    const auto replies = [&] {
-        std::vector<Bytes> got;
-        while (auto datagram = client.Receive(300ms)) {
-            got.push_back(datagram->bytes.size() > 5200 ? Bytes{0xEE} : datagram->bytes);
-        }
-        return got;
-    };
+    const auto replies = [&client] { return client.ReceiveUntilQuiet(300ms); };
     const Bytes restore = Hex("43 00 00 00 00");
     ASSERT_TRUE(client.SendTo("127.0.2.17", DEVICE_PORT, restore));
     EXPECT_EQ(replies(), (std::vector<Bytes>{Hex("43 00 00"), Hex("10 00 00 06"), Bytes{0xEE},

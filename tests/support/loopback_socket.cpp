@@ -74,6 +74,17 @@ std::vector<std::uint8_t> LoopbackSocket::ReceiveBytes(std::chrono::milliseconds
     return datagram ? std::move(datagram->bytes) : std::vector<std::uint8_t>();
 }
 
+std::vector<std::vector<std::uint8_t>> LoopbackSocket::ReceiveUntilQuiet(
+    std::chrono::milliseconds quiet) const {
+    constexpr std::size_t RECEIVE_BUFFER = 5200;
+    std::vector<std::vector<std::uint8_t>> got;
+    while (auto datagram = Receive(quiet)) {
+        got.push_back(datagram->bytes.size() > RECEIVE_BUFFER ? std::vector<std::uint8_t>{0xEE}
+                                                              : datagram->bytes);
+    }
+    return got;
+}
+
 std::uint16_t LoopbackSocket::LocalPort() const {
     sockaddr_in local{};
     socklen_t size = sizeof local;

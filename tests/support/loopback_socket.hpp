@@ -37,6 +37,11 @@ public:
     [[nodiscard]] std::optional<Datagram> Receive(std::chrono::milliseconds timeout) const;
     // The bytes of the next datagram; none (an empty vector) after `timeout`.
     [[nodiscard]] std::vector<std::uint8_t> ReceiveBytes(std::chrono::milliseconds timeout) const;
+    // Every datagram until none has come for `quiet`, in order; one larger than
+    // the receive buffer (5200 bytes) stands as the single byte 0xEE, so that
+    // tests can name it.
+    [[nodiscard]] std::vector<std::vector<std::uint8_t>> ReceiveUntilQuiet(
+        std::chrono::milliseconds quiet) const;
 
     [[nodiscard]] std::uint16_t LocalPort() const;
     [[nodiscard]] int Fd() const noexcept { return fd_.Get(); }
