@@ -43,13 +43,13 @@ void ReportSamples(benchmark::State& state, std::vector<double> samples_ms) {
 
 class NullSink final : public NotificationSink {
 public:
-    void Post(const Notification&) override {}
+    void Post(const Notification&) noexcept override {}
 };
 
 // Notes when the last datagram was handed over.
 class ArrivalClock final : public DeviceReplyHandler {
 public:
-    void HandleDeviceReply(std::span<const std::uint8_t>) override {
+    void HandleDeviceReply(std::span<const std::uint8_t>) noexcept override {
         {
             const std::lock_guard lock(mutex_);
             arrived_ = Clock::now();
@@ -159,7 +159,7 @@ void BM_StopAndWaitExchange(benchmark::State& state) {
         (void)endpoint.Send(datagram);
         return link.Ack().WaitFor(std::chrono::milliseconds(ACK_WAIT_MS)) == AckWait::Acknowledged;
     };
-    if (!exchange(BuildHeaderPacket(0, 0xFFFFFFFF, Digest{})->Datagram())) {
+    if (!exchange(BuildHeaderPacket(0, 0xFFFFFFFF, Digest{}).Bytes())) {
         state.SkipWithError("no acknowledgement");
         return;
     }
@@ -167,9 +167,9 @@ void BM_StopAndWaitExchange(benchmark::State& state) {
     std::uint32_t sequence = 1;
     std::vector<double> samples;
     for (auto _ : state) {
-        const auto packet = BuildDataPacket(sequence++, chunk);
+        const PacketRecord packet = BuildDataPacket(sequence++, chunk);
         const auto start = Clock::now();
-        if (!exchange(packet->Datagram())) {
+        if (!exchange(packet.Bytes())) {
             state.SkipWithError("no acknowledgement");
             break;
         }

@@ -18,7 +18,7 @@ namespace {
 // command to read once its wait is over (main thread).
 class MachineCodeSink final : public NotificationSink {
 public:
-    void Post(const Notification& notification) override {
+    void Post(const Notification& notification) noexcept override {
         if (notification.code == UM_MACHINE_CODE) {
             const std::lock_guard lock(mutex_);
             code_ = notification;

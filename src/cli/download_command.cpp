@@ -15,15 +15,15 @@
 #include <vector>
 
 #include "base/hex.hpp"
+#include "base/json_text.hpp"
 #include "base/messages.hpp"
 #include "cli/commands.hpp"
 #include "cli/interrupt_watcher.hpp"
-#include "base/json_text.hpp"
 #include "cli/progress_display.hpp"
 #include "download/blocking_queue.hpp"
 #include "download/download_inputs.hpp"
 #include "download/download_worker.hpp"
-#include "download/firmware_packets.hpp"
+#include "download/packet_queue.hpp"
 #include "download/progress_text.hpp"
 #include "download/target_list.hpp"
 #include "link/device_link.hpp"
@@ -47,29 +47,22 @@ struct DeviceEvent {
 constexpr std::size_t INTERRUPT = std::numeric_limits<std::size_t>::max();
 
 // Each device's DeviceLink posts into the command's one event queue, tagged.
-// Acknowledgements are only counted (the progress display reads the count on
-// its own pace), so the command's thread does not wake once per datagram;
-// the count is made before the job's last notification is queued, since the
-// reply rules post an acknowledgement before they release the sender.
+// Acknowledgements are not queued: the progress display reads each worker's
+// count of released waits on its own pace, so the command's thread does not
+// wake once per datagram.
 class DeviceSink final : public NotificationSink {
 public:
     DeviceSink(std::size_t device, BlockingQueue<DeviceEvent>& events)
         : device_(device), events_(events) {}
-    void Post(const Notification& notification) override {
-        if (notification.code == UM_PACKET_ACKED) {
-            acknowledgements_.fetch_add(1);
-            return;
+    void Post(const Notification& notification) noexcept override {
+        if (notification.code != UM_PACKET_ACKED) {
+            events_.Push(DeviceEvent{.device = device_, .notification = notification});
         }
-        events_.Push(DeviceEvent{.device = device_, .notification = notification});
-    }
-    [[nodiscard]] std::uint64_t Acknowledgements() const noexcept {
-        return acknowledgements_.load();
     }
 
 private:
     std::size_t device_;
     BlockingQueue<DeviceEvent>& events_;
-    std::atomic<std::uint64_t> acknowledgements_{0};
 };
 
 // One device of the download. Members go in reverse order: the worker (which
@@ -124,31 +117,30 @@ std::string AddressText(in_addr address) {
     return text;
 }
 
-ProgressSnapshot Snapshot(const std::vector<DeviceRun>& runs, const FirmwarePackets& packets,
+ProgressSnapshot Snapshot(const std::vector<DeviceRun>& runs, const PacketQueue& packets,
                           std::chrono::steady_clock::time_point start) {
     ProgressSnapshot progress;
-    const std::uint64_t n = packets.Count();
+    const std::uint64_t n = packets.size();
+    const std::uint32_t length = packets.Image().Length();
     for (const DeviceRun& run : runs) {
-        // A device that sends every acknowledgement twice must not run the bar past 100%.
-        const std::uint64_t acked =
-            run.sink ? std::min(run.sink->Acknowledgements(), n) : std::uint64_t{0};
+        // Released waits, not notifications: 100% only once the end is acknowledged.
+        const std::uint64_t acked = run.worker ? run.worker->Acknowledged() : std::uint64_t{0};
         progress.acknowledged += acked;
         progress.datagrams += n;
-        progress.bytes_done += AcknowledgedBytes(acked, packets.length);
-        progress.bytes_total += packets.length;
+        progress.bytes_done += AcknowledgedBytes(acked, length);
+        progress.bytes_total += length;
     }
     progress.elapsed_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return progress;
 }
 
-void PrintJson(const DownloadOptions& options, const FirmwarePackets& packets,
-               const DeviceRun& run) {
+void PrintJson(const DownloadOptions& options, const PacketQueue& packets, const DeviceRun& run) {
     std::printf(
         "{\"address\":%s,\"file\":%s,\"length\":%u,\"md5\":\"%s\",\"datagrams\":%zu,"
         "\"acknowledged\":%zu,\"result\":\"%s\",\"reason\":%s,\"seconds\":%.3f}\n",
-        JsonString(run.text).c_str(), JsonString(options.file).c_str(), packets.length,
-        ToHex(packets.digest).c_str(), packets.Count(), run.outcome.acknowledged,
+        JsonString(run.text).c_str(), JsonString(options.file).c_str(), packets.Image().Length(),
+        ToHex(packets.Image().Digest()).c_str(), packets.size(), run.outcome.acknowledged,
         run.outcome.Succeeded() ? "succeeded" : "failed",
         run.reason.empty() ? "null" : JsonString(run.reason).c_str(), run.outcome.seconds);
 }
@@ -199,11 +191,11 @@ int RunDownload(const DownloadOptions& options) {
         runs[i].text = texts[i];
         runs[i].address = check.address;
     }
-    PacketsLoad load = LoadFirmwarePackets(options.file);
+    const FirmwareLoad load = LoadFirmware(options.file);
     if (load.refusal) {
         return Refuse(*load.refusal);
     }
-    const FirmwarePackets& packets = load.packets;
+    const PacketQueue& packets = *load.queue;
 
     const auto start = std::chrono::steady_clock::now();
     std::size_t running = 0;
@@ -214,13 +206,13 @@ int RunDownload(const DownloadOptions& options) {
         if (interrupts.Interrupted()) {
             run.link->Ack().Cancel();
         }
-        run.worker = std::make_unique<DownloadWorker>(*run.link, run.address, packets.queue);
+        run.worker = std::make_unique<DownloadWorker>(*run.link, run.address, load.queue);
         if (run.worker->Start()) {
             ++running;
         } else {
             run.done = true;
             run.outcome =
-                DownloadOutcome{.result = DownloadResult::Aborted, .datagrams = packets.Count()};
+                DownloadOutcome{.result = DownloadResult::Aborted, .datagrams = packets.size()};
             run.reason = "no thread could be started for the job";
         }
     }

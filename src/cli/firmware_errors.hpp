@@ -15,6 +15,8 @@ namespace korvane::cli {
             return "no such file";
         case LoadStatus::Unreadable:
             return "cannot be read (a folder, no permission or a read error)";
+        case LoadStatus::Changed:
+            return "changed size while it was read";
         case LoadStatus::TooLarge:
             return "too large (4 GiB or more)";
         case LoadStatus::NoMemory:

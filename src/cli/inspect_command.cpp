@@ -5,9 +5,7 @@
 #include "base/hex.hpp"
 #include "cli/commands.hpp"
 #include "cli/firmware_errors.hpp"
-#include "download/firmware_image.hpp"
 #include "download/packet_queue.hpp"
-#include "link/packet_builders.hpp"
 
 namespace korvane::cli {
 namespace {
@@ -17,18 +15,19 @@ struct InspectOptions {
 };
 
 int RunInspect(const InspectOptions& options) {
-    FirmwareImage image;
-    const LoadStatus status = image.Load(options.file);
-    if (status != LoadStatus::Loaded) {
-        std::cerr << "korvane-cli: " << options.file << ": " << DescribeLoadFailure(status) << '\n';
+    // The same loader and queue a download uses, so what is shown is what would go out.
+    const FirmwareLoad load = LoadFirmware(options.file);
+    if (!load.queue) {
+        std::cerr << "korvane-cli: " << options.file << ": " << DescribeLoadFailure(load.status)
+                  << '\n';
         return EXIT_BAD_INPUT;
     }
-    const auto header = BuildHeaderPacket(0, image.Length(), image.Digest());
+    const FirmwareImage& image = load.queue->Image();
     std::cout << "file: " << options.file << '\n'
               << "length: " << image.Length() << '\n'
               << "md5: " << ToHex(image.Digest()) << '\n'
-              << "datagrams: " << DatagramCount(image.Length()) << '\n'
-              << "header: " << ToHex(header->Datagram()) << '\n';
+              << "datagrams: " << load.queue->size() << '\n'
+              << "header: " << ToHex((*load.queue)[0].Bytes()) << '\n';
     return EXIT_OK;
 }
 

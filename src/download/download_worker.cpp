@@ -41,9 +41,8 @@ void DownloadWorker::Abandon() {
     // Wake the sender if it waits. Under the lock, the flag and this wake
     // cannot fall between the sender's check and its send: either the sender
     // sees the flag before sending, or its wait (which starts after the send
-    // and the reset before it) sees this wake. The wake reaches the sender as
-    // an acknowledgement that it discards once it sees the flag; a wake left
-    // pending is cleared by the reset before the link's next request.
+    // and the reset before it) sees this wake. A wake left pending is cleared
+    // by the reset before the link's next request.
     link_.Ack().Set();
 }
 
@@ -58,20 +57,62 @@ std::optional<DownloadOutcome> DownloadWorker::Outcome() const {
     return outcome_;
 }
 
-void DownloadWorker::ReplyGate::HandleDeviceReply(std::span<const std::uint8_t> datagram) {
-    const std::lock_guard lock(worker_.mutex_);
-    if (worker_.finished_ || worker_.abandoned_.load()) {
+void DownloadWorker::ReplyGate::HandleDeviceReply(std::span<const std::uint8_t> datagram) noexcept {
+    // The job's endpoint sent only download datagrams; anything else that
+    // comes back to it answers nothing of the job's.
+    if (!IsDownloadReply(datagram)) {
         return;
     }
-    if (DecideReplyEffects(datagram).set_abort) {
-        worker_.refusal_seen_.store(true);
+    DownloadWorker& w = worker_;
+    const ReplyEffects effects = DecideReplyEffects(datagram);
+    std::unique_lock post_lock(w.post_mutex_, std::defer_lock);
+    {
+        const std::lock_guard lock(w.mutex_);
+        if (w.finished_ || w.abandoned_.load()) {
+            return;
+        }
+        if (effects.set_abort) {
+            // A refusal stops the job before its next datagram; the current
+            // wait runs out, as the device never acknowledges it.
+            w.refusal_seen_ = true;
+            w.link_.Abort().store(true);
+            return;
+        }
+        if (w.released_ || !ReleasesDownloadWait(datagram, w.outstanding_)) {
+            return;
+        }
+        w.released_ = true;
+        post_lock.lock();
     }
-    worker_.link_.HandleDeviceReply(datagram);
+    if (effects.post) {
+        w.link_.Sink().Post(*effects.post);
+    }
+    w.link_.Ack().Set();
 }
 
-void DownloadWorker::Run() {
+void DownloadWorker::Run() noexcept {
     started_ = std::chrono::steady_clock::now();
     (void)SendQueue();
+}
+
+bool DownloadWorker::AwaitRelease(AckWait& how) {
+    AckEvent& ack = link_.Ack();
+    const auto deadline = std::chrono::steady_clock::now() + ack_wait_;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        how = ack.WaitFor(std::max(left, std::chrono::milliseconds(0)));
+        const std::lock_guard lock(mutex_);
+        // The gate's decision stands, whatever ended the wait: a datagram the
+        // device acknowledged is acknowledged.
+        const bool released = released_;
+        if (released || how != AckWait::Acknowledged || abandoned_.load()) {
+            outstanding_ = 0;
+            return released;
+        }
+        // Woken by a set that released nothing of this job's (another exchange
+        // of the same link): keep waiting for what is left of the time.
+    }
 }
 
 DownloadOutcome DownloadWorker::SendQueue() {
@@ -93,7 +134,7 @@ DownloadOutcome DownloadWorker::SendQueue() {
     };
     AckEvent& ack = link_.Ack();
     for (std::size_t index = 0; index < queue_->size(); ++index) {
-        const PacketRecord& record = *(*queue_)[index];
+        const PacketRecord& record = (*queue_)[index];
         {
             const std::lock_guard lock(mutex_);
             if (abandoned_.load()) {
@@ -105,32 +146,35 @@ DownloadOutcome DownloadWorker::SendQueue() {
                 break;
             }
             if (link_.Abort().load()) {
-                fail(refusal_seen_.load() ? DownloadResult::Refused : DownloadResult::Aborted,
-                     index, record);
+                fail(refusal_seen_ ? DownloadResult::Refused : DownloadResult::Aborted, index,
+                     record);
                 break;
             }
-            // Only a reply that arrives after this send may release its wait.
             ack.Reset();
+            outstanding_ = record.Head()[0];
+            released_ = false;
             // A datagram that does not go out shows as a missing acknowledgement.
-            (void)endpoint.Send(record.Datagram());
+            (void)endpoint.Send(record.Head(), record.Payload());
         }
-        const AckWait wait = ack.WaitFor(ack_wait_);
+        AckWait how = AckWait::TimedOut;
+        if (AwaitRelease(how)) {
+            acknowledged_.fetch_add(1);
+            ++outcome.acknowledged;
+            continue;
+        }
         if (abandoned_.load()) {
             fail(DownloadResult::Abandoned, index, record);
-            break;
-        }
-        if (wait == AckWait::Cancelled) {
+        } else if (how == AckWait::Cancelled) {
             // The close request is no acknowledgement, not even for the end datagram.
             fail(DownloadResult::Cancelled, index, record);
-            break;
-        }
-        if (wait == AckWait::TimedOut) {
+        } else {
             // A refused datagram is not acknowledged: its wait runs out.
-            const bool refused = refusal_seen_.load() && link_.Abort().load();
-            fail(refused ? DownloadResult::Refused : DownloadResult::TimedOut, index, record);
-            break;
+            const std::lock_guard lock(mutex_);
+            fail(refusal_seen_ && link_.Abort().load() ? DownloadResult::Refused
+                                                       : DownloadResult::TimedOut,
+                 index, record);
         }
-        ++outcome.acknowledged;
+        break;
     }
     Finish(outcome);
     return outcome;  // the endpoint goes now: its receive thread stops, its socket closes
@@ -139,14 +183,18 @@ DownloadOutcome DownloadWorker::SendQueue() {
 void DownloadWorker::Finish(DownloadOutcome outcome) {
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    const std::lock_guard lock(mutex_);
-    finished_ = true;
-    if (abandoned_.load()) {
-        outcome.result = DownloadResult::Abandoned;
+    std::unique_lock post_lock(post_mutex_, std::defer_lock);
+    {
+        const std::lock_guard lock(mutex_);
+        finished_ = true;
+        if (abandoned_.load()) {
+            outcome.result = DownloadResult::Abandoned;
+            outcome_ = outcome;
+            return;
+        }
         outcome_ = outcome;
-        return;
+        post_lock.lock();
     }
-    outcome_ = outcome;
     if (outcome.result == DownloadResult::EndpointFailed) {
         link_.Sink().Post(Notification{.code = UM_UDP_INIT_FAILED});
         return;

@@ -18,11 +18,6 @@
 
 namespace korvane {
 
-// Posted instead of UM_DOWNLOAD_DONE when the job's UDP endpoint cannot be
-// opened (WM_USER + 110; both values 0): the front end shows "初始化UDP失败"
-// on its own thread.
-inline constexpr unsigned UM_UDP_INIT_FAILED = 1134;
-
 // One download to one device: sends its queue stop-and-wait on a thread of
 // its own through a UdpEndpoint to ADDRESS:21818, using the front end's
 // DeviceLink (AckEvent, AbortFlag, sink). The front end owns the worker and
@@ -30,11 +25,22 @@ inline constexpr unsigned UM_UDP_INIT_FAILED = 1134;
 // per DeviceLink. The queue is shared read-only (a fleet sends one queue to
 // many devices).
 //
-// It reports to the link's sink, always from its own threads: UM_PACKET_ACKED
-// per acknowledgement (by the reply rules, as replies arrive), then exactly
-// one UM_DOWNLOAD_DONE (1 success, 0 failure), or UM_UDP_INIT_FAILED instead
-// when the endpoint cannot be opened. Once the job has ended or been
-// abandoned, nothing more is posted and replies are no longer applied.
+// Each datagram's wait is released by exactly one acknowledgement that
+// arrived after the datagram was sent (the endpoint drops older ones): any
+// download code for the header and the data, only the end's own code 0x13 for
+// the end datagram. Further replies to the same datagram, and replies with
+// codes the download never sent, do nothing. So a device that acknowledges
+// twice cannot release the next datagram's wait early, and the result is
+// always the device's own verdict on the end datagram.
+//
+// It reports to the link's sink, always from its own threads and never while
+// holding a lock the front end takes: UM_PACKET_ACKED once per released wait
+// (so a count of them is the progress), then exactly one UM_DOWNLOAD_DONE (1
+// success, 0 failure), or UM_UDP_INIT_FAILED instead when the endpoint cannot
+// be opened. Once the job has ended or been abandoned nothing more is decided
+// or posted, but a post already under way may still land: a front end that
+// must not count it tags its posts with a job number it advances after the
+// reset.
 //
 // Abandon() (the operator starts another download, the window goes away)
 // wakes a waiting sender at once; the job then sends nothing more and posts
@@ -46,13 +52,10 @@ inline constexpr unsigned UM_UDP_INIT_FAILED = 1134;
 //   link.Abort().store(false);
 //   CheckDownloadInputs(path, address)   // refusal: show it (and beep if asked)
 //   ... save the settings ...
-//   LoadFirmwarePackets(path)            // refusal: show it
-//   prime the bar for packets.Count() datagrams
-//   worker = make_unique<DownloadWorker>(link, inputs.address, packets.queue);
+//   LoadFirmware(path)                   // refusal: show it
+//   prime the bar for queue->size() datagrams
+//   worker = make_unique<DownloadWorker>(link, inputs.address, load.queue);
 //   worker->Start();
-// Notifications the previous job posted before it was abandoned may still
-// stand in the front end's own event queue: a front end that must not count
-// them tags its posts with a job number it advances after the reset.
 // The close request is link.Ack().Cancel() (with the AbortFlag set): the job
 // fails at once, whichever datagram it waits for.
 class DownloadWorker {
@@ -70,23 +73,28 @@ public:
     // Waits until the job's thread has ended (it always ends: every wait is bounded).
     void Join();
 
-    // The outcome, once the job has ended (posted before its last notification).
+    // The outcome, once the job has ended (recorded before its last notification).
     [[nodiscard]] std::optional<DownloadOutcome> Outcome() const;
     [[nodiscard]] std::size_t Datagrams() const noexcept { return queue_ ? queue_->size() : 0; }
+    // Datagrams whose wait an acknowledgement has released so far.
+    [[nodiscard]] std::size_t Acknowledged() const noexcept { return acknowledged_.load(); }
 
 private:
-    // The endpoint's owner: applies the link's reply rules while the job runs.
+    // The endpoint's owner: lets through the replies that concern the job.
     class ReplyGate final : public DeviceReplyHandler {
     public:
         explicit ReplyGate(DownloadWorker& worker) : worker_(worker) {}
-        void HandleDeviceReply(std::span<const std::uint8_t> datagram) override;
+        void HandleDeviceReply(std::span<const std::uint8_t> datagram) noexcept override;
 
     private:
         DownloadWorker& worker_;
     };
 
-    void Run();
+    void Run() noexcept;
     [[nodiscard]] DownloadOutcome SendQueue();
+    // Waits for the current datagram's wait to be released, cancelled,
+    // abandoned or to run out; true when an acknowledgement released it.
+    [[nodiscard]] bool AwaitRelease(AckWait& how);
     // Records the outcome and posts the job's last notification, unless abandoned.
     void Finish(DownloadOutcome outcome);
 
@@ -96,12 +104,20 @@ private:
     const std::chrono::milliseconds ack_wait_;
     ReplyGate gate_{*this};
 
-    // Guards the decisions that must not interleave: a reply being applied,
-    // the check-and-send of a datagram, abandoning, and finishing.
+    // Guards the decisions that must not interleave: a reply being judged,
+    // the check-and-send of a datagram, abandoning, and finishing. Never held
+    // while posting.
     mutable std::mutex mutex_;
+    // Taken (while mutex_ is still held) by whoever has decided to post, and
+    // kept until the post is done: posts keep the order of the decisions, so
+    // an acknowledgement always stands ahead of the result it led to.
+    std::mutex post_mutex_;
     std::atomic<bool> abandoned_{false};
-    bool finished_ = false;  // guarded by mutex_
-    std::atomic<bool> refusal_seen_{false};
+    bool finished_ = false;         // guarded by mutex_
+    std::uint8_t outstanding_ = 0;  // code of the datagram waited for; 0: none (mutex_)
+    bool released_ = false;         // its wait has been released (mutex_)
+    bool refusal_seen_ = false;     // the device refused a datagram (mutex_)
+    std::atomic<std::size_t> acknowledged_{0};
     std::optional<DownloadOutcome> outcome_;  // guarded by mutex_
     std::chrono::steady_clock::time_point started_;
 

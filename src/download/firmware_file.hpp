@@ -14,6 +14,7 @@ enum class LoadStatus {
     Loaded,      // the whole file is in memory (or it was empty)
     NotFound,    // nothing at the path
     Unreadable,  // a folder, a FIFO or device, no permission, or a read error
+    Changed,     // the file grew or shrank while it was read
     TooLarge,    // 4 GiB or more: the header's length field has 32 bits
     NoMemory,    // the buffer could not be allocated
 };

@@ -11,28 +11,27 @@
 
 namespace korvane {
 
-// One firmware file whole in memory, with its 32-bit length and MD5 digest.
-// Owns the buffer. The download makes one per job on the thread that starts
-// the job, reads it while building the queue and lets it go.
+// One firmware file whole in memory, with its 32-bit length and MD5 digest,
+// exactly as the file was when loading began. Owns the buffer. The download
+// loads one per job on the thread that starts it and hands it to the
+// PacketQueue, whose datagrams refer into it; `inspect` loads one to describe
+// the file. Movable, not copyable; one thread at a time while loading.
 class FirmwareImage {
 public:
     FirmwareImage() = default;
-    virtual ~FirmwareImage() = default;
-    FirmwareImage(const FirmwareImage&) = delete;
-    FirmwareImage& operator=(const FirmwareImage&) = delete;
+    FirmwareImage(FirmwareImage&&) noexcept = default;
+    FirmwareImage& operator=(FirmwareImage&&) noexcept = default;
 
-    // Replaces whatever the image held. A zero-length file loads as an empty
-    // image with an all-zero digest. On any failure the image is empty.
-    // Anything but a regular file (a folder, a FIFO, a device) is Unreadable;
-    // a FIFO is refused without waiting for a writer.
+    // Replaces whatever the image held. Reads exactly the size the file had
+    // when it was opened: a file that ends early or has data beyond that size
+    // (it changed while it was read; or a pseudo-file that reports no size)
+    // is Changed, never sent padded or cut. A zero-length file loads as an
+    // empty image with an all-zero digest. Anything but a regular file (a
+    // folder, a FIFO, a device) is Unreadable; a FIFO is refused without
+    // waiting for a writer. On any failure the image is empty.
     [[nodiscard]] LoadStatus Load(const std::filesystem::path& path);
-
-    // Makes a zero-filled buffer of Length() bytes and zeroes the digest.
-    [[nodiscard]] bool Allocate();
-    // Frees the buffer; Length() becomes 0, the digest stays.
-    void Release() noexcept;
-    // Digest of `bytes`; false (digest unchanged) for an empty range.
-    [[nodiscard]] bool ComputeDigest(std::span<const std::uint8_t> bytes);
+    // The same for a file already opened (and measured) by OpenFirmwareFile.
+    [[nodiscard]] LoadStatus Load(FirmwareFile file);
 
     [[nodiscard]] std::span<const std::uint8_t> Data() const noexcept {
         return data_ ? std::span<const std::uint8_t>(data_.get(), length_)
@@ -40,12 +39,13 @@ public:
     }
     [[nodiscard]] std::uint32_t Length() const noexcept { return length_; }
     [[nodiscard]] const korvane::Digest& Digest() const noexcept { return digest_; }
-    [[nodiscard]] bool Empty() const noexcept { return !data_ || length_ == 0; }
 
 private:
     struct FreeBuffer {
         void operator()(std::uint8_t* p) const noexcept { std::free(p); }
     };
+
+    void Clear() noexcept;
 
     std::unique_ptr<std::uint8_t, FreeBuffer> data_;
     std::uint32_t length_ = 0;

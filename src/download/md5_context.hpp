@@ -15,9 +15,6 @@ namespace korvane {
 class Md5Context {
 public:
     Md5Context() noexcept { Init(); }
-    virtual ~Md5Context() = default;
-    Md5Context(const Md5Context&) = default;
-    Md5Context& operator=(const Md5Context&) = default;
 
     void Init() noexcept;
     void Update(std::span<const std::uint8_t> input) noexcept;

@@ -10,7 +10,9 @@ namespace korvane {
 // Owned by the front end; must outlive every DeviceLink and job posting to it.
 class NotificationQueue final : public NotificationSink {
 public:
-    void Post(const Notification& notification) override { queue_.Push(notification); }
+    // A post that cannot be queued (no memory) ends the process: losing it
+    // silently would leave the front end waiting for a job's result forever.
+    void Post(const Notification& notification) noexcept override { queue_.Push(notification); }
 
     [[nodiscard]] std::optional<Notification> PopFor(std::chrono::milliseconds timeout) {
         return queue_.PopFor(timeout);

@@ -1,34 +1,48 @@
 #include "download/packet_queue.hpp"
 
 #include <algorithm>
+#include <new>
 
+#include "base/messages.hpp"
 #include "link/packet_builders.hpp"
 
 namespace korvane {
+
+PacketQueue::PacketQueue(FirmwareImage image) : image_(std::move(image)) {
+    std::span<const std::uint8_t> data = image_.Data();
+    records_.reserve(DatagramCount(data.size()));
+    records_.push_back(BuildHeaderPacket(0, image_.Length(), image_.Digest()));
+    while (!data.empty()) {
+        const std::size_t n = std::min(data.size(), MAX_DATA_PAYLOAD);
+        records_.push_back(
+            BuildDataPacket(static_cast<std::uint32_t>(records_.size()), data.first(n)));
+        data = data.subspan(n);
+    }
+    records_.push_back(BuildEndPacket(static_cast<std::uint32_t>(records_.size())));
+}
 
 std::uint64_t DatagramCount(std::uint64_t length) noexcept {
     return 2 + (length + MAX_DATA_PAYLOAD - 1) / MAX_DATA_PAYLOAD;
 }
 
-void ForEachDatagram(std::uint32_t length, const Digest& digest, std::span<const std::uint8_t> data,
-                     const std::function<void(std::unique_ptr<PacketRecord>)>& emit) {
-    std::uint32_t sequence = 0;
-    emit(BuildHeaderPacket(sequence++, length, digest));
-    while (!data.empty()) {
-        const std::size_t n = std::min(data.size(), MAX_DATA_PAYLOAD);
-        emit(BuildDataPacket(sequence++, data.first(n)));
-        data = data.subspan(n);
+FirmwareLoad LoadFirmware(const std::filesystem::path& path) {
+    FirmwareLoad load;
+    FirmwareImage image;
+    load.status = image.Load(path);
+    if (load.status == LoadStatus::Loaded) {
+        try {
+            load.queue = std::make_shared<const PacketQueue>(std::move(image));
+        } catch (const std::bad_alloc&) {
+            load.status = LoadStatus::NoMemory;
+        }
     }
-    emit(BuildEndPacket(sequence));
-}
-
-PacketQueue BuildPacketQueue(const FirmwareImage& image) {
-    PacketQueue queue;
-    queue.reserve(DatagramCount(image.Data().size()));
-    ForEachDatagram(
-        image.Length(), image.Digest(), image.Data(),
-        [&queue](std::unique_ptr<PacketRecord> record) { queue.push_back(std::move(record)); });
-    return queue;
+    if (load.status != LoadStatus::Loaded) {
+        // NotFound here means the file went away since it was checked.
+        load.refusal = load.status == LoadStatus::TooLarge
+                           ? DownloadRefusal{.message = messages::FIRMWARE_TOO_LARGE}
+                           : DownloadRefusal{.message = messages::FIRMWARE_UNREADABLE};
+    }
+    return load;
 }
 
 }  // namespace korvane

@@ -2,21 +2,38 @@
 
 #include <arpa/inet.h>
 
-#include <string>
+#include <cstdint>
 
 namespace korvane {
 
 std::optional<in_addr> ParseDeviceAddress(std::string_view text) {
-    // inet_aton reads up to the first NUL; text with one inside is not an address.
-    if (text.find('\0') != std::string_view::npos) {
+    std::uint32_t host_order = 0;
+    int parts = 0;
+    std::size_t at = 0;
+    while (parts < 4) {
+        const std::size_t start = at;
+        unsigned value = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 3) {
+            value = value * 10 + static_cast<unsigned>(text[at] - '0');
+            ++at;
+        }
+        const std::size_t digits = at - start;
+        if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) {
+            return std::nullopt;
+        }
+        host_order = (host_order << 8) | value;
+        ++parts;
+        if (parts < 4) {
+            if (at >= text.size() || text[at] != '.') {
+                return std::nullopt;
+            }
+            ++at;
+        }
+    }
+    if (at != text.size() || host_order == 0) {
         return std::nullopt;
     }
-    const std::string terminated(text);
-    in_addr address{};
-    if (inet_aton(terminated.c_str(), &address) == 0) {
-        return std::nullopt;
-    }
-    return address;
+    return in_addr{.s_addr = htonl(host_order)};
 }
 
 }  // namespace korvane

@@ -19,7 +19,7 @@ public:
     explicit DeviceLink(NotificationSink& sink) : sink_(sink) {}
 
     // Applies the reply rules to one datagram (runs on a receive thread).
-    void HandleDeviceReply(std::span<const std::uint8_t> datagram) override {
+    void HandleDeviceReply(std::span<const std::uint8_t> datagram) noexcept override {
         ApplyReplyEffects(DecideReplyEffects(datagram), ack_, abort_, sink_);
     }
 

@@ -18,13 +18,15 @@ struct Notification {
 };
 
 // Where the core's threads post their notifications. Post() must return at once
-// (never wait for the receiver) and keep the order of posts from one thread.
+// (never wait for the receiver), keep the order of posts from one thread, and
+// never throw: it runs on receive and worker threads, where an exception has
+// nowhere to go.
 // Implemented by each front end: the dialog posts to its own event queue, the
 // CLI pushes to a thread-safe queue.
 class NotificationSink {
 public:
     virtual ~NotificationSink() = default;
-    virtual void Post(const Notification& notification) = 0;
+    virtual void Post(const Notification& notification) noexcept = 0;
 };
 
 }  // namespace korvane

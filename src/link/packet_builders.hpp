@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <span>
 
 #include "link/packet_record.hpp"
@@ -13,15 +12,15 @@
 namespace korvane {
 
 // 36 bytes: 0x11, sequence, file length, digest, "DriverManager".
-[[nodiscard]] std::unique_ptr<PacketRecord> BuildHeaderPacket(std::uint32_t sequence,
-                                                              std::uint32_t file_length,
-                                                              const Digest& digest);
+[[nodiscard]] PacketRecord BuildHeaderPacket(std::uint32_t sequence, std::uint32_t file_length,
+                                             const Digest& digest) noexcept;
 
-// 5 + n bytes: 0x12, sequence, n, payload. The caller keeps 1 <= n <= MAX_DATA_PAYLOAD.
-[[nodiscard]] std::unique_ptr<PacketRecord> BuildDataPacket(std::uint32_t sequence,
-                                                            std::span<const std::uint8_t> payload);
+// 5 + n bytes: 0x12, sequence, n, payload. The record refers to `payload`,
+// which must outlive it. The caller keeps 1 <= n <= MAX_DATA_PAYLOAD.
+[[nodiscard]] PacketRecord BuildDataPacket(std::uint32_t sequence,
+                                           std::span<const std::uint8_t> payload) noexcept;
 
 // 5 bytes: 0x13, sequence, 0, 0.
-[[nodiscard]] std::unique_ptr<PacketRecord> BuildEndPacket(std::uint32_t sequence);
+[[nodiscard]] PacketRecord BuildEndPacket(std::uint32_t sequence) noexcept;
 
 }  // namespace korvane

@@ -24,6 +24,9 @@ inline constexpr std::uint8_t PKT_GET_MACHINE_CODE = 0x81;
 inline constexpr unsigned UM_MACHINE_CODE = 1124;
 inline constexpr unsigned UM_PACKET_ACKED = 1132;
 inline constexpr unsigned UM_DOWNLOAD_DONE = 1133;
+// Posted instead of UM_DOWNLOAD_DONE when a download's UDP endpoint cannot be
+// opened (both values 0): the front end shows "初始化UDP失败" on its own thread.
+inline constexpr unsigned UM_UDP_INIT_FAILED = 1134;
 
 // How long a sender waits for the device's reply to one request.
 inline constexpr int ACK_WAIT_MS = 5000;

@@ -5,12 +5,29 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 #include <system_error>
 #include <vector>
 
 #include "link/udp_endpoint.hpp"
 
 namespace korvane {
+namespace {
+
+// The kernel's arrival stamp (SO_TIMESTAMPNS) in nanoseconds; 0 without one.
+std::int64_t ArrivalStamp(msghdr& message) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            return std::int64_t{stamp.tv_sec} * 1'000'000'000 + stamp.tv_nsec;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
 
 ReceiveThread::ReceiveThread(UdpEndpoint& endpoint, int socket_fd)
     : endpoint_(endpoint), socket_fd_(socket_fd) {}
@@ -64,17 +81,23 @@ void ReceiveThread::Drain() {
         // A fresh buffer per datagram; nothing survives from one to the next.
         std::vector<std::uint8_t> buffer(RECV_BUFFER_SIZE);
         sockaddr_storage sender{};
-        socklen_t sender_size = sizeof sender;
+        iovec into{.iov_base = buffer.data(), .iov_len = buffer.size()};
+        alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(timespec))> control{};
+        msghdr message{};
+        message.msg_name = &sender;
+        message.msg_namelen = sizeof sender;
+        message.msg_iov = &into;
+        message.msg_iovlen = 1;
+        message.msg_control = control.data();
+        message.msg_controllen = control.size();
         // MSG_TRUNC reports a datagram's real size, so one that does not fit the
         // buffer is recognised and dropped instead of handed over cut short.
-        const ssize_t n =
-            ::recvfrom(socket_fd_, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
-                       reinterpret_cast<sockaddr*>(&sender), &sender_size);
+        const ssize_t n = ::recvmsg(socket_fd_, &message, MSG_DONTWAIT | MSG_TRUNC);
         if (n <= 0 || static_cast<std::size_t>(n) > RECV_BUFFER_SIZE) {
             return;  // nothing pending, an empty or oversized datagram, or an error
         }
         buffer.resize(static_cast<std::size_t>(n));
-        (void)endpoint_.OnReceive(buffer);
+        endpoint_.OnArrival(buffer, ArrivalStamp(message));
     }
 }
 

@@ -11,7 +11,7 @@ class UdpEndpoint;
 
 // The receive loop of one UdpEndpoint, on a thread of its own: waits at most
 // 100 ms for the socket to become readable, drains it (each datagram handed to
-// the endpoint's OnReceive, in order of arrival), pauses 10 ms, and again until
+// the endpoint with its kernel arrival stamp, in order of arrival), pauses 10 ms, and again until
 // stopped. Made and started by UdpEndpoint::Open, stopped and destroyed by the
 // endpoint before it closes its socket. The destructor always joins.
 class ReceiveThread {
@@ -34,8 +34,6 @@ public:
     // still runs, then (a hand-over that takes longer) until it has ended, so
     // neither the endpoint nor its socket ever goes away under a running loop.
     void Stop();
-
-    [[nodiscard]] bool Running() const noexcept { return running_.load(); }
 
 private:
     void Run();

@@ -6,7 +6,7 @@
 namespace korvane {
 namespace {
 
-ReplyEffects MachineCodeEffects(std::span<const std::uint8_t> datagram) {
+ReplyEffects MachineCodeEffects(std::span<const std::uint8_t> datagram) noexcept {
     ReplyEffects effects{.set_ack = true};
     if (datagram[REPLY_STATUS_OFFSET] != REPLY_ACK ||
         datagram.size() < MACHINE_CODE_LENGTH_OFFSET + 2) {
@@ -28,7 +28,7 @@ ReplyEffects MachineCodeEffects(std::span<const std::uint8_t> datagram) {
 
 }  // namespace
 
-ReplyEffects DecideReplyEffects(std::span<const std::uint8_t> datagram) {
+ReplyEffects DecideReplyEffects(std::span<const std::uint8_t> datagram) noexcept {
     if (datagram.size() < MIN_REPLY_SIZE) {
         return {};
     }
@@ -50,8 +50,20 @@ ReplyEffects DecideReplyEffects(std::span<const std::uint8_t> datagram) {
     }
 }
 
+bool IsDownloadReply(std::span<const std::uint8_t> datagram) noexcept {
+    return datagram.size() >= MIN_REPLY_SIZE &&
+           (datagram[0] == PKT_HEADER || datagram[0] == PKT_DATA || datagram[0] == PKT_END);
+}
+
+bool ReleasesDownloadWait(std::span<const std::uint8_t> datagram,
+                          std::uint8_t outstanding) noexcept {
+    return IsDownloadReply(datagram) && datagram[REPLY_STATUS_OFFSET] == REPLY_ACK &&
+           (outstanding == PKT_HEADER || outstanding == PKT_DATA ||
+            (outstanding == PKT_END && datagram[0] == PKT_END));
+}
+
 void ApplyReplyEffects(const ReplyEffects& effects, AckEvent& ack, AbortFlag& abort,
-                       NotificationSink& sink) {
+                       NotificationSink& sink) noexcept {
     if (effects.post) {
         sink.Post(*effects.post);
     }

@@ -25,12 +25,23 @@ struct ReplyEffects {
 };
 
 // The reply rules: a pure function from a received datagram to its effects.
-[[nodiscard]] ReplyEffects DecideReplyEffects(std::span<const std::uint8_t> datagram);
+[[nodiscard]] ReplyEffects DecideReplyEffects(std::span<const std::uint8_t> datagram) noexcept;
+
+// True for a datagram whose code is one of the download's (header, data, end).
+[[nodiscard]] bool IsDownloadReply(std::span<const std::uint8_t> datagram) noexcept;
+
+// Whether `datagram` releases the wait of the download datagram whose code is
+// `outstanding`: an acknowledgement with any download code releases the
+// header's or a data datagram's wait, but only one that repeats the end
+// datagram's own code releases the end's, so the final verdict is always the
+// device's verdict on the end datagram.
+[[nodiscard]] bool ReleasesDownloadWait(std::span<const std::uint8_t> datagram,
+                                        std::uint8_t outstanding) noexcept;
 
 // Carries out `effects` in their order: the notification is posted before the
 // waiting sender is released, so it always stands ahead of what that sender
 // posts next.
 void ApplyReplyEffects(const ReplyEffects& effects, AckEvent& ack, AbortFlag& abort,
-                       NotificationSink& sink);
+                       NotificationSink& sink) noexcept;
 
 }  // namespace korvane

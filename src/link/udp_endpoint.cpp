@@ -2,8 +2,21 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <array>
+#include <ctime>
 
 namespace korvane {
+namespace {
+
+std::int64_t RealtimeNs() noexcept {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+}  // namespace
 
 UdpEndpoint::UdpEndpoint(DeviceReplyHandler& owner) : owner_(owner) {}
 
@@ -22,6 +35,9 @@ bool UdpEndpoint::Open() {
         socket_.Reset();
         return false;
     }
+    // Arrival stamps are what tells a fresh reply from one that was already
+    // waiting when the request went out; without them every reply counts.
+    (void)::setsockopt(socket_.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &enable, sizeof enable);
     receive_thread_ = std::make_unique<ReceiveThread>(*this, socket_.Get());
     if (!receive_thread_->Start()) {
         receive_thread_.reset();
@@ -31,16 +47,26 @@ bool UdpEndpoint::Open() {
     return true;
 }
 
-bool UdpEndpoint::Send(std::span<const std::uint8_t> datagram) {
-    if (datagram.empty() || !socket_.Valid()) {
+bool UdpEndpoint::Send(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail) {
+    if ((head.empty() && tail.empty()) || !socket_.Valid()) {
         return false;
     }
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(remote_port_);
     to.sin_addr = remote_address_;
-    return ::sendto(socket_.Get(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
-                    reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0;
+    std::array<iovec, 2> parts{{
+        {.iov_base = const_cast<std::uint8_t*>(head.data()), .iov_len = head.size()},
+        {.iov_base = const_cast<std::uint8_t*>(tail.data()), .iov_len = tail.size()},
+    }};
+    msghdr message{};
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = parts.data();
+    message.msg_iovlen = tail.empty() ? 1 : 2;
+    // Stamped before the datagram leaves: any reply to it arrives later.
+    last_send_ns_.store(RealtimeNs());
+    return ::sendmsg(socket_.Get(), &message, MSG_NOSIGNAL) >= 0;
 }
 
 bool UdpEndpoint::Close() {
@@ -56,6 +82,13 @@ bool UdpEndpoint::Close() {
 bool UdpEndpoint::OnReceive(std::span<const std::uint8_t> datagram) {
     owner_.HandleDeviceReply(datagram);
     return true;
+}
+
+void UdpEndpoint::OnArrival(std::span<const std::uint8_t> datagram, std::int64_t arrived_ns) {
+    if (arrived_ns != 0 && arrived_ns < last_send_ns_.load()) {
+        return;  // it was waiting in the socket before the latest request went out
+    }
+    (void)OnReceive(datagram);
 }
 
 std::uint16_t UdpEndpoint::LocalPort() const {

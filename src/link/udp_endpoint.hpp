@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -21,6 +22,11 @@ namespace korvane {
 // socket. The owner must outlive the endpoint. A class that overrides
 // OnReceive must Close() in its own destructor: the receive thread calls
 // OnReceive until it is stopped.
+//
+// A reply can only answer a request sent before it arrived. The kernel stamps
+// every datagram as it arrives; one stamped before the latest send (a
+// duplicate or a late reply that waited in the socket while the request went
+// out) is dropped unseen, so it can never release the new request's wait.
 class UdpEndpoint {
 public:
     explicit UdpEndpoint(DeviceReplyHandler& owner);
@@ -36,12 +42,18 @@ public:
 
     // True when the socket exists, allows broadcast and the receive thread runs.
     [[nodiscard]] virtual bool Open();
-    // Sends `datagram` whole as one datagram; false for an empty one or an error.
-    virtual bool Send(std::span<const std::uint8_t> datagram);
+    // Sends `head` followed by `tail` as one datagram, without copying them
+    // together; false for an empty datagram or an error.
+    virtual bool Send(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail = {});
     // Stops the receive thread, then closes the socket. Always true.
     virtual bool Close();
     // Hands one received datagram to the owner (receive thread). Always true.
     virtual bool OnReceive(std::span<const std::uint8_t> datagram);
+
+    // Called by the receive thread for every datagram, with the kernel's
+    // arrival stamp (CLOCK_REALTIME nanoseconds; 0 when the kernel gave none):
+    // drops it when it arrived before the latest send, else OnReceive.
+    void OnArrival(std::span<const std::uint8_t> datagram, std::int64_t arrived_ns);
 
     [[nodiscard]] bool IsOpen() const noexcept { return socket_.Valid(); }
     // The local port the first send bound the socket to (0 before it).
@@ -52,6 +64,8 @@ private:
     in_addr remote_address_{};
     std::uint16_t remote_port_ = 0;
     UniqueFd socket_;
+    // CLOCK_REALTIME just before the latest send, the clock of the kernel's stamps.
+    std::atomic<std::int64_t> last_send_ns_{0};
     std::unique_ptr<ReceiveThread> receive_thread_;
 };
 

@@ -14,7 +14,7 @@ namespace korvane::testing {
 // as the test that owns it.
 class RecordingSink final : public NotificationSink {
 public:
-    void Post(const Notification& notification) override {
+    void Post(const Notification& notification) noexcept override {
         const std::lock_guard lock(mutex_);
         posted_.push_back(notification);
     }

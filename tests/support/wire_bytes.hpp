@@ -30,12 +30,7 @@ namespace korvane::testing {
 
 // The bytes a packet record puts on the wire.
 [[nodiscard]] inline std::vector<std::uint8_t> Wire(const PacketRecord& record) {
-    const auto datagram = record.Datagram();
-    return {datagram.begin(), datagram.end()};
-}
-
-[[nodiscard]] inline std::vector<std::uint8_t> Wire(const std::unique_ptr<PacketRecord>& record) {
-    return Wire(*record);
+    return record.Bytes();
 }
 
 }  // namespace korvane::testing

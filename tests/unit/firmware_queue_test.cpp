@@ -1,0 +1,141 @@
+// The one path from a firmware file to the datagrams a download sends:
+// loading exactly what the file held, and every byte of every datagram.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/hex.hpp"
+#include "base/messages.hpp"
+#include "download/md5_context.hpp"
+#include "download/packet_queue.hpp"
+#include "support/sample_bytes.hpp"
+#include "support/temp_dir.hpp"
+#include "support/wire_bytes.hpp"
+
+namespace korvane {
+namespace {
+
+using testing::Hex;
+using testing::TempDir;
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string MODULE = "44 72 69 76 65 72 4D 61 6E 61 67 65 72";  // "DriverManager"
+
+std::shared_ptr<const PacketQueue> Queue(const TempDir& dir, const Bytes& bytes) {
+    const FirmwareLoad load = LoadFirmware(dir.WriteFile("fw.zip", bytes));
+    EXPECT_FALSE(load.refusal);
+    return load.queue;
+}
+
+TEST(FirmwareQueue, SmallFilesGoOutByteForByte) {
+    const TempDir dir;
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"", {"11 0000 00000000 00000000000000000000000000000000" + MODULE, "13 0001 0000"}},
+        {"616263",
+         {"11 0000 00000003 900150983CD24FB0D6963F7D28E17F72" + MODULE, "12 0001 0003 616263",
+          "13 0002 0000"}},
+    };
+    for (const auto& [file, datagrams] : cases) {
+        const auto queue = Queue(dir, Hex(file));
+        ASSERT_EQ(queue->size(), datagrams.size()) << file;
+        for (std::size_t i = 0; i < datagrams.size(); ++i) {
+            EXPECT_EQ(testing::Wire((*queue)[i]), Hex(datagrams[i])) << file << " #" << i;
+        }
+    }
+}
+
+// Chunks of 8000 bytes in file order, each numbered with the count before it.
+TEST(FirmwareQueue, ChunksCarryTheFileInOrder) {
+    const TempDir dir;
+    const std::vector<std::pair<std::size_t, std::vector<std::string>>> cases = {
+        {1, {"11 0000 00000001", "12 0001 0001", "13 0002 0000"}},
+        {8000, {"11 0000 00001F40", "12 0001 1F40", "13 0002 0000"}},
+        {8001, {"11 0000 00001F41", "12 0001 1F40", "12 0002 0001", "13 0003 0000"}},
+        {20000,
+         {"11 0000 00004E20", "12 0001 1F40", "12 0002 1F40", "12 0003 0FA0", "13 0004 0000"}},
+    };
+    for (const auto& [size, prefixes] : cases) {
+        const Bytes file = testing::SampleBytes(size);
+        const auto queue = Queue(dir, file);
+        ASSERT_EQ(queue->size(), prefixes.size()) << size;
+        EXPECT_EQ(DatagramCount(size), prefixes.size());
+        Bytes payload;
+        for (std::size_t i = 0; i < prefixes.size(); ++i) {
+            const Bytes wire = testing::Wire((*queue)[i]);
+            const Bytes prefix = Hex(prefixes[i]);
+            ASSERT_GE(wire.size(), prefix.size());
+            EXPECT_EQ(Bytes(wire.begin(), wire.begin() + static_cast<long>(prefix.size())), prefix)
+                << size << " #" << i;
+            EXPECT_EQ((*queue)[i].Sequence(), i);
+            if (i > 0 && i + 1 < prefixes.size()) {
+                payload.insert(payload.end(), wire.begin() + 5, wire.end());
+            }
+        }
+        EXPECT_EQ(payload, file);
+        const Bytes header = testing::Wire((*queue)[0]);
+        EXPECT_EQ(header.size(), 36u);
+        EXPECT_EQ(ToHex(std::span(header).subspan(7, 16)), ToHex(Md5Context::Of(file)));
+    }
+}
+
+// Past 65535 the 16-bit field carries the low bits: the 65536th chunk says 0.
+TEST(FirmwareQueue, SequenceFieldWrapsAfter65535) {
+    const TempDir dir;
+    const auto path = dir.Path() / "sparse.zip";
+    ASSERT_EQ(::truncate(dir.WriteFile("sparse.zip", {}).c_str(), 65535LL * 8000 + 1), 0);
+    const FirmwareLoad load = LoadFirmware(path);
+    ASSERT_TRUE(load.queue);
+    const PacketQueue& queue = *load.queue;
+    ASSERT_EQ(queue.size(), 65538u);
+    EXPECT_EQ(testing::Wire(queue[65535]), Hex("12 FFFF 1F40" + std::string(16000, '0')));
+    EXPECT_EQ(testing::Wire(queue[65536]), Hex("12 0000 0001 00"));
+    EXPECT_EQ(testing::Wire(queue[65537]), Hex("13 0001 0000"));
+}
+
+TEST(FirmwareLoad, RefusesWhatIsNotAFileAsItWasAtOpen) {
+    const TempDir dir;
+    const auto fifo = dir.Path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto huge = dir.WriteFile("huge.zip", {});
+    ASSERT_EQ(::truncate(huge.c_str(), 4LL << 30), 0);
+    const DownloadRefusal unreadable{messages::FIRMWARE_UNREADABLE};
+    const std::vector<std::tuple<std::filesystem::path, LoadStatus, DownloadRefusal>> cases = {
+        {dir.Path(), LoadStatus::Unreadable, unreadable},
+        {fifo, LoadStatus::Unreadable, unreadable},
+        {dir.Path() / "gone.zip", LoadStatus::NotFound, unreadable},
+        // Reports no size but has content: sending it as empty would be a lie.
+        {"/proc/version", LoadStatus::Changed, unreadable},
+        {huge, LoadStatus::TooLarge, DownloadRefusal{messages::FIRMWARE_TOO_LARGE}},
+    };
+    for (const auto& [path, status, refusal] : cases) {
+        const FirmwareLoad load = LoadFirmware(path);
+        EXPECT_EQ(load.status, status) << path;
+        EXPECT_EQ(load.refusal, refusal) << path;
+        EXPECT_FALSE(load.queue) << path;
+    }
+}
+
+// A file that shrinks or grows between open and read is never sent padded or cut.
+TEST(FirmwareLoad, RefusesAFileThatChangedSizeWhileRead) {
+    const TempDir dir;
+    for (const std::size_t size : {std::size_t{100}, std::size_t{8} << 20}) {
+        for (const long change : {-1L, +1L}) {
+            const auto path = dir.WriteFile("fw.zip", testing::SampleBytes(size));
+            FirmwareFile file;
+            ASSERT_EQ(OpenFirmwareFile(path, file), LoadStatus::Loaded);
+            ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size) + change), 0);
+            FirmwareImage image;
+            EXPECT_EQ(image.Load(std::move(file)), LoadStatus::Changed) << size << " " << change;
+            EXPECT_TRUE(image.Data().empty());
+            EXPECT_EQ(image.Length(), 0u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace korvane

@@ -1,0 +1,172 @@
+// The device protocol's rules as tables: reply effects, which reply releases
+// which wait, the operator's address text and the download's input checks.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/messages.hpp"
+#include "download/download_inputs.hpp"
+#include "link/device_address.hpp"
+#include "link/device_link.hpp"
+#include "link/reply_rules.hpp"
+#include "support/sample_bytes.hpp"
+#include "support/temp_dir.hpp"
+#include "support/wire_bytes.hpp"
+
+namespace korvane {
+namespace {
+
+using testing::Hex;
+
+const Notification ACKED{.code = UM_PACKET_ACKED};
+Notification MachineCode(std::uint32_t first, std::uint32_t second) {
+    return {.code = UM_MACHINE_CODE, .first = first, .second = second};
+}
+
+TEST(ReplyRules, EveryReplyHasItsEffects) {
+    const std::vector<std::pair<std::string, ReplyEffects>> cases = {
+        {"12 00 07 06", {.post = ACKED, .set_ack = true}},
+        {"11 00 00 06", {.post = ACKED, .set_ack = true}},
+        {"13 00 04 06 ff ff", {.post = ACKED, .set_ack = true}},
+        {"11 00 00 15", {.set_abort = true}},
+        {"13 00 04 00", {.set_abort = true}},
+        {"12 00 07", {}},
+        {"", {}},
+        {"10 00 00 06", {}},
+        {"44 00 00 06", {}},
+        {"82 00 00 06", {}},
+        {"43 00 00 06", {.set_ack = true}},
+        {"43 00 00 15", {.set_abort = true}},
+        {"81 00 00 06 00 08 01 02 03 04 05 06 07 08",
+         {.post = MachineCode(0x04030201, 0x08070605), .set_ack = true}},
+        {"81 00 00 06 00 0E 11 22 33 44 55 66 77 88",
+         {.post = MachineCode(0x44332211, 0x88776655), .set_ack = true}},
+        {"81 00 00 06 00 06 AA BB", {.post = MachineCode(0x0000BBAA, 0), .set_ack = true}},
+        {"81 00 00 06 00 0F 01 02 03 04 05 06 07 08", {.set_ack = true}},
+        {"81 00 00 06 00 00 01 02 03 04 05 06 07 08", {.set_ack = true}},
+        {"81 00 00 15", {.set_ack = true}},
+        {"81 00 00 06 00", {.set_ack = true}},
+        {"81 00 00 06 00 06", {.post = MachineCode(0, 0), .set_ack = true}},
+    };
+    for (const auto& [reply, effects] : cases) {
+        EXPECT_EQ(DecideReplyEffects(Hex(reply)), effects) << reply;
+    }
+}
+
+TEST(ReplyRules, OnlyTheEndsOwnCodeReleasesTheEndDatagram) {
+    struct Case {
+        std::string reply;
+        std::uint8_t outstanding;
+        bool releases;
+    };
+    const std::vector<Case> cases = {
+        {"11 00 00 06", PKT_HEADER, true},  {"13 00 09 06", PKT_HEADER, true},
+        {"11 00 00 06", PKT_DATA, true},    {"12 00 01 06", PKT_DATA, true},
+        {"12 00 01 15", PKT_DATA, false},   {"13 00 02 06", PKT_END, true},
+        {"12 00 01 06", PKT_END, false},    {"11 00 00 06", PKT_END, false},
+        {"13 00 02 15", PKT_END, false},    {"43 00 00 06", PKT_DATA, false},
+        {"81 00 00 06", PKT_HEADER, false}, {"12 00 01 06", 0, false},
+        {"13 00 02", PKT_END, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReleasesDownloadWait(Hex(c.reply), c.outstanding), c.releases)
+            << c.reply << " for " << int{c.outstanding};
+    }
+}
+
+// The reply's notification stands in the queue before the sender is released.
+TEST(ReplyRules, LinkPostsBeforeReleasingTheSender) {
+    struct Probe final : NotificationSink {
+        DeviceLink* link = nullptr;
+        bool released_first = true;
+        void Post(const Notification&) noexcept override {
+            released_first =
+                link->Ack().WaitFor(std::chrono::milliseconds(0)) == AckWait::Acknowledged;
+        }
+    } probe;
+    DeviceLink link(probe);
+    probe.link = &link;
+    link.HandleDeviceReply(Hex("12 00 01 06"));
+    EXPECT_FALSE(probe.released_first);
+    EXPECT_EQ(link.Ack().WaitFor(std::chrono::milliseconds(0)), AckWait::Acknowledged);
+}
+
+TEST(DeviceAddress, OnlyAPlainDottedQuadIsAnAddress) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"127.0.0.1", "7f000001"},
+        {"192.168.1.88", "c0a80158"},
+        {"10.0.0.255", "0a0000ff"},
+        {"255.255.255.255", "ffffffff"},
+        {"0.0.0.1", "00000001"},
+        {"1.2.3.0", "01020300"},
+        {"0.0.0.0", ""},
+        {"127.0.78", ""},
+        {"127.1", ""},
+        {"0", ""},
+        {"", ""},
+        {"192.168.001.010", ""},
+        {"010.1.1.1", ""},
+        {"0x7f.0.0.1", ""},
+        {"127.0.0.256", ""},
+        {"1000.0.0.1", ""},
+        {"127.0.0.5 junk", ""},
+        {"127.0.78.5 127.0.78.6", ""},
+        {" 127.0.0.1", ""},
+        {"127.0.0.1 ", ""},
+        {"127.0.0.1.", ""},
+        {"127..0.1", ""},
+        {"+1.2.3.4", ""},
+        {"1.2.3.-4", ""},
+        {std::string("1.2.3.4\0", 8), ""},
+        {"abc", ""},
+        {"1.2.3.4\n", ""},
+    };
+    for (const auto& [text, hex] : cases) {
+        const auto address = ParseDeviceAddress(text);
+        std::array<char, 9> got{};
+        if (address) {
+            std::snprintf(got.data(), got.size(), "%08x", ntohl(address->s_addr));
+        }
+        EXPECT_EQ(std::string(got.data()), hex) << '"' << text << '"';
+    }
+}
+
+TEST(DownloadInputs, AreCheckedInTheOrderTheOperatorMeetsThem) {
+    const testing::TempDir dir;
+    const std::string file = dir.WriteFile("fw.zip", testing::SampleBytes(10)).string();
+    const std::string missing = (dir.Path() / "missing.zip").string();
+    const DownloadRefusal select{messages::SELECT_FIRMWARE, true};
+    const DownloadRefusal not_exist{messages::FIRMWARE_NOT_EXIST};
+    const DownloadRefusal empty{messages::IP_EMPTY};
+    const DownloadRefusal invalid{messages::IP_INVALID};
+    struct Case {
+        std::string path;
+        std::string address;
+        std::optional<DownloadRefusal> refusal;
+    };
+    const std::vector<Case> cases = {
+        {"", "", select},
+        {"", "abc", select},
+        {missing, "", not_exist},
+        {missing, "127.0.3.1", not_exist},
+        {file, "", empty},
+        {file, "abc", invalid},
+        {file, "127.0.78", invalid},
+        // A folder exists: the loader refuses it later, with its own message.
+        {dir.Path().string(), "127.0.3.1", std::nullopt},
+        {file, "127.0.3.1", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const InputCheck check = CheckDownloadInputs(c.path, c.address);
+        EXPECT_EQ(check.refusal, c.refusal) << c.path << " / " << c.address;
+        if (!c.refusal) {
+            EXPECT_EQ(ntohl(check.inputs.address.s_addr), 0x7f000301u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace korvane
