@@ -12,26 +12,6 @@ std::string Datagram(const DownloadOutcome& outcome) {
 
 }  // namespace
 
-std::string_view ResultName(DownloadResult result) noexcept {
-    switch (result) {
-        case DownloadResult::Succeeded:
-            return "succeeded";
-        case DownloadResult::TimedOut:
-            return "timed-out";
-        case DownloadResult::Refused:
-            return "refused";
-        case DownloadResult::Aborted:
-            return "aborted";
-        case DownloadResult::Cancelled:
-            return "cancelled";
-        case DownloadResult::EndpointFailed:
-            return "endpoint-failed";
-        case DownloadResult::Abandoned:
-            return "abandoned";
-    }
-    return "unknown";
-}
-
 std::string DescribeFailure(const DownloadOutcome& outcome) {
     switch (outcome.result) {
         case DownloadResult::Succeeded:

@@ -31,9 +31,6 @@ struct DownloadOutcome {
     [[nodiscard]] bool Succeeded() const noexcept { return result == DownloadResult::Succeeded; }
 };
 
-// A short word for the result ("succeeded", "timed-out", ...), for tables and JSON.
-[[nodiscard]] std::string_view ResultName(DownloadResult result) noexcept;
-
 // Why a job failed, in the operator's words ("timed out waiting for datagram
 // 3 (sequence 3)", "refused by the device at datagram 0 (sequence 0)",
 // "cancelled", ...); empty on success.

@@ -75,7 +75,6 @@ public:
 
     // The outcome, once the job has ended (recorded before its last notification).
     [[nodiscard]] std::optional<DownloadOutcome> Outcome() const;
-    [[nodiscard]] std::size_t Datagrams() const noexcept { return queue_ ? queue_->size() : 0; }
     // Datagrams whose wait an acknowledgement has released so far.
     [[nodiscard]] std::size_t Acknowledged() const noexcept { return acknowledged_.load(); }
 

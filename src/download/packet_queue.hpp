@@ -30,7 +30,8 @@ public:
     [[nodiscard]] const PacketRecord& operator[](std::size_t index) const noexcept {
         return records_[index];
     }
-    [[nodiscard]] std::span<const PacketRecord> Records() const noexcept { return records_; }
+    [[nodiscard]] auto begin() const noexcept { return records_.begin(); }
+    [[nodiscard]] auto end() const noexcept { return records_.end(); }
     [[nodiscard]] const FirmwareImage& Image() const noexcept { return image_; }
 
 private:

@@ -23,11 +23,6 @@ void AckEvent::Cancel() {
     changed_.notify_all();
 }
 
-void AckEvent::ClearCancel() {
-    const std::lock_guard lock(mutex_);
-    cancelled_ = false;
-}
-
 bool AckEvent::IsCancelled() const {
     const std::lock_guard lock(mutex_);
     return cancelled_;

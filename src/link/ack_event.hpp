@@ -17,7 +17,7 @@ enum class AckWait {
 // shared by every thread of the exchange: the receive thread sets it, the
 // sending thread resets and waits, the front end cancels. Thread-safe.
 //
-// Cancel() is sticky until ClearCancel(): a close request that arrives between
+// Cancel() is sticky for the event's life: a close request that arrives between
 // two waits is not lost, and it is never mistaken for an acknowledgement.
 class AckEvent {
 public:
@@ -26,9 +26,8 @@ public:
     // Forgets a pending Set() (sent before every request so that only a reply
     // to that request can release its wait).
     void Reset();
-    // Wakes every waiter at once; every wait returns Cancelled until ClearCancel().
+    // Wakes every waiter at once; every wait from then on returns Cancelled.
     void Cancel();
-    void ClearCancel();
     [[nodiscard]] bool IsCancelled() const;
 
     // Waits at most `timeout`; a successful wait consumes the pending Set().

@@ -55,7 +55,6 @@ public:
     // drops it when it arrived before the latest send, else OnReceive.
     void OnArrival(std::span<const std::uint8_t> datagram, std::int64_t arrived_ns);
 
-    [[nodiscard]] bool IsOpen() const noexcept { return socket_.Valid(); }
     // The local port the first send bound the socket to (0 before it).
     [[nodiscard]] std::uint16_t LocalPort() const;
 
