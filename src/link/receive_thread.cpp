@@ -64,7 +64,7 @@ void ReceiveThread::Stop() {
     thread_.join();
 }
 
-void ReceiveThread::Run() {
+void ReceiveThread::Run() noexcept {
     while (!stop_flag_.load()) {
         pollfd ready{.fd = socket_fd_, .events = POLLIN, .revents = 0};
         const int count = ::poll(&ready, 1, static_cast<int>(READY_WAIT.count()));

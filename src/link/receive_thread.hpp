@@ -36,7 +36,7 @@ public:
     void Stop();
 
 private:
-    void Run();
+    void Run() noexcept;
     void Drain();
 
     UdpEndpoint& endpoint_;
