@@ -1,4 +1,4 @@
-#include "download/target_list.hpp"
+#include "frontend/target_list.hpp"
 
 #include <gtest/gtest.h>
 
