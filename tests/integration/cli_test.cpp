@@ -30,6 +30,9 @@ using namespace testing;  // korvane::testing: the support helpers
 using ::testing::HasSubstr;
 using Bytes = std::vector<std::uint8_t>;
 
+const std::string MD5_ABC = "900150983cd24fb0d6963f7d28e17f72";     // RFC 1321's "abc"
+const std::string DRIVER_MANAGER = "4472697665724d616e61676572\n";  // the header's module name
+
 struct Row {
     // Run in the folder made below; IP: the row's own device; a leading NAME=VALUE goes
     // into the environment.
@@ -39,15 +42,6 @@ struct Row {
     std::string err;                        // the same for stderr
     std::vector<std::string> replies = {};  // the device's answer to each datagram; "": none
 };
-
-// What `inspect` prints; the header is 11 00 00, length, digest, "DriverManager".
-std::string Inspected(const std::string& name, unsigned length, const std::string& md5, int n) {
-    char length_hex[9];
-    std::snprintf(length_hex, sizeof length_hex, "%08x", length);
-    return "file: " + name + "\nlength: " + std::to_string(length) + "\nmd5: " + md5 +
-           "\ndatagrams: " + std::to_string(n) + "\nheader: 110000" + length_hex + md5 +
-           "4472697665724d616e61676572\n";
-}
 
 // True when `text` holds `part`; an empty `part` asks for an empty `text`.
 bool Shows(const std::string& text, const std::string& part) {
@@ -67,9 +61,10 @@ TEST(Cli, ExitCodesAndWhatTheOperatorSees) {
         {{}, 2, "", "A subcommand is required"},
         {{"--help"}, 0, "machine-code", ""},
         // An empty file is sent with an all-zero digest, not the MD5 of nothing.
-        {{"inspect", "empty.zip"}, 0, Inspected("empty.zip", 0, std::string(32, '0'), 2), ""},
-        {{"inspect", "abc.zip"}, 0, Inspected("abc.zip", 3, "900150983cd24fb0d6963f7d28e17f72", 3),
-         ""},
+        {{"inspect", "empty.zip"}, 0, "file: empty.zip\nlength: 0\nmd5: " + std::string(32, '0') +
+         "\ndatagrams: 2\nheader: 11000000000000" + std::string(32, '0') + DRIVER_MANAGER, ""},
+        {{"inspect", "abc.zip"}, 0, "file: abc.zip\nlength: 3\nmd5: " + MD5_ABC + "\ndatagrams: 3\n"
+         "header: 11000000000003" + MD5_ABC + DRIVER_MANAGER, ""},
         {{"inspect", "none.zip"}, 2, "", "none.zip: no such file\n"},
         {{"inspect", "fifo"}, 2, "", "cannot be read"},
         {{"ping", "--ip", "IP"}, 0, "4 packets transmitted, 4 received", ""},
