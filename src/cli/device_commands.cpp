@@ -6,6 +6,7 @@
 
 #include "base/messages.hpp"
 #include "cli/commands.hpp"
+#include "cli/interrupt_watcher.hpp"
 #include "link/device_link.hpp"
 #include "link/machine_code_text.hpp"
 #include "link/maintenance_commands.hpp"
@@ -44,9 +45,8 @@ int ExitCodeFor(CommandStatus status) {
             return EXIT_OK;
         case CommandStatus::InvalidAddress:
             return EXIT_BAD_INPUT;
-        case CommandStatus::Cancelled:
-            return EXIT_CANCELLED;
         case CommandStatus::NoReply:
+        case CommandStatus::Cancelled:
         case CommandStatus::EndpointFailed:
             return EXIT_DEVICE_FAILED;
     }
@@ -61,15 +61,36 @@ bool RefuseEmptyAddress(const std::string& ip) {
     return true;
 }
 
+// A signal during the wait cancels the link like the window's close box: the
+// wait ends at once and the command exits 130 (SIGINT) or 143 (SIGTERM). Made
+// before the command's endpoint, so its receive thread inherits the mask.
+class CancelOnSignal {
+public:
+    explicit CancelOnSignal(DeviceLink& link)
+        : watcher_([&link] {
+              link.Abort().store(true);
+              link.Ack().Cancel();
+          }) {}
+    // `exit_code`, unless a signal came: then the code that tells which.
+    [[nodiscard]] int ExitCode(int exit_code) const noexcept {
+        const int signal_number = watcher_.Signal();
+        return signal_number != 0 ? ExitCodeAfterSignal(signal_number) : exit_code;
+    }
+
+private:
+    InterruptWatcher watcher_;
+};
+
 int RunRestoreIp(const AddressOption& options) {
     if (RefuseEmptyAddress(options.ip)) {
         return EXIT_BAD_INPUT;
     }
     MachineCodeSink sink;
     DeviceLink link(sink);
+    const CancelOnSignal signals(link);
     const CommandOutcome outcome = RestoreIp(link, options.ip);
     (outcome.status == CommandStatus::Answered ? std::cout : std::cerr) << outcome.message << '\n';
-    return ExitCodeFor(outcome.status);
+    return signals.ExitCode(ExitCodeFor(outcome.status));
 }
 
 int RunGetMachineCode(const AddressOption& options) {
@@ -78,20 +99,21 @@ int RunGetMachineCode(const AddressOption& options) {
     }
     MachineCodeSink sink;
     DeviceLink link(sink);
+    const CancelOnSignal signals(link);
     const CommandOutcome outcome = GetMachineCode(link, options.ip);
     if (outcome.status != CommandStatus::Answered) {
         if (!outcome.message.empty()) {
             std::cerr << outcome.message << '\n';
         }
-        return ExitCodeFor(outcome.status);
+        return signals.ExitCode(ExitCodeFor(outcome.status));
     }
     // The code is posted before the wait is released, so it is here already.
     if (const auto code = sink.Code()) {
         std::cout << FormatMachineCode(code->first, code->second) << '\n';
-        return EXIT_OK;
+        return signals.ExitCode(EXIT_OK);
     }
     std::cerr << "korvane-cli: the device answered without a machine code\n";
-    return EXIT_DEVICE_FAILED;
+    return signals.ExitCode(EXIT_DEVICE_FAILED);
 }
 
 void AddAddressCommand(CLI::App& app, const char* name, const char* description,

@@ -6,16 +6,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <limits>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/hex.hpp"
-#include "base/json_text.hpp"
 #include "base/messages.hpp"
 #include "cli/commands.hpp"
 #include "cli/interrupt_watcher.hpp"
@@ -24,8 +21,9 @@
 #include "download/download_inputs.hpp"
 #include "download/download_worker.hpp"
 #include "download/packet_queue.hpp"
-#include "download/progress_text.hpp"
-#include "download/target_list.hpp"
+#include "frontend/json_text.hpp"
+#include "frontend/progress_text.hpp"
+#include "frontend/target_list.hpp"
 #include "link/device_link.hpp"
 
 namespace korvane::cli {
@@ -39,7 +37,7 @@ struct DownloadOptions {
     bool quiet = false;
 };
 
-// A notification of one device's job, or Ctrl-C (device INTERRUPT).
+// A notification of one device's job, or SIGINT/SIGTERM (device INTERRUPT).
 struct DeviceEvent {
     std::size_t device = 0;
     Notification notification;
@@ -92,20 +90,19 @@ int Refuse(const DownloadRefusal& refusal, std::string_view detail = {}) {
 }
 
 // The addresses from --ip and --targets, in that order; false (told on
-// stderr) when the targets file cannot be read.
+// stderr) when the targets file is refused.
 bool CollectAddresses(const DownloadOptions& options, std::vector<std::string>& texts) {
     texts = options.addresses;
     if (options.targets_file.empty()) {
         return true;
     }
-    std::ifstream in(options.targets_file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (!in || in.bad()) {
-        std::cerr << "korvane-cli: cannot read the targets file " << options.targets_file << '\n';
+    TargetsFile targets = ReadTargetsFile(options.targets_file);
+    if (targets.status != TargetsFileStatus::Read) {
+        std::cerr << "korvane-cli: targets file " << options.targets_file << ": "
+                  << DescribeTargetsFileStatus(targets.status) << '\n';
         return false;
     }
-    for (std::string& target : ParseTargetList(content.str())) {
+    for (std::string& target : targets.targets) {
         texts.push_back(std::move(target));
     }
     return true;
@@ -161,7 +158,7 @@ void PrintTable(const std::vector<DeviceRun>& runs) {
 
 int RunDownload(const DownloadOptions& options) {
     BlockingQueue<DeviceEvent> events;
-    // First, before any other thread exists: Ctrl-C becomes an event.
+    // First, before any other thread exists: SIGINT and SIGTERM become an event.
     const InterruptWatcher interrupts([&events] { events.Push(DeviceEvent{.device = INTERRUPT}); });
 
     // Every check before anything is sent.
@@ -203,7 +200,9 @@ int RunDownload(const DownloadOptions& options) {
         DeviceRun& run = runs[i];
         run.sink = std::make_unique<DeviceSink>(i, events);
         run.link = std::make_unique<DeviceLink>(*run.sink);
-        if (interrupts.Interrupted()) {
+        if (interrupts.Signal() != 0) {
+            // A signal during the start-up: the job fails before sending anything.
+            run.link->Abort().store(true);
             run.link->Ack().Cancel();
         }
         run.worker = std::make_unique<DownloadWorker>(*run.link, run.address, load.queue);
@@ -219,13 +218,12 @@ int RunDownload(const DownloadOptions& options) {
 
     ProgressDisplay progress(ProgressDisplay::ModeFor(options.quiet),
                              runs.size() > 1 ? std::to_string(runs.size()) + " devices " : "");
-    bool interrupted = false;
     progress.Show(Snapshot(runs, packets, start), std::chrono::steady_clock::now());
     while (running > 0) {
         const auto event = events.PopUntil(std::chrono::steady_clock::now() + progress.Interval());
         if (event && event->device == INTERRUPT) {
-            // Like the window's close box: stop every job and wake its sender at once.
-            interrupted = true;
+            // Like the window's close box: stop every job and wake its sender at
+            // once; each job then fails, and the results are shown as usual.
             for (DeviceRun& run : runs) {
                 run.link->Abort().store(true);
                 run.link->Ack().Cancel();
@@ -248,10 +246,8 @@ int RunDownload(const DownloadOptions& options) {
     }
 
     bool all_succeeded = true;
-    bool cancelled = interrupted;
     for (const DeviceRun& run : runs) {
         all_succeeded = all_succeeded && run.outcome.Succeeded();
-        cancelled = cancelled || run.outcome.result == DownloadResult::Cancelled;
     }
     if (options.json) {
         for (const DeviceRun& run : runs) {
@@ -271,8 +267,8 @@ int RunDownload(const DownloadOptions& options) {
                                 .c_str());
     }
     std::fflush(stdout);
-    if (cancelled) {
-        return EXIT_CANCELLED;
+    if (interrupts.Signal() != 0) {
+        return ExitCodeAfterSignal(interrupts.Signal());
     }
     return all_succeeded ? EXIT_OK : EXIT_DEVICE_FAILED;
 }
@@ -294,7 +290,8 @@ void AddDownloadCommand(CLI::App& app, int& exit_code) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     command
         ->add_option("--targets", options->targets_file,
-                     "File of device addresses, one a line ('#' comments, blank lines ignored)")
+                     "File of device addresses, one a line ('#' comments, blank lines ignored; "
+                     "a regular file of at most 1 MiB)")
         ->type_name("FILE");
     command->add_flag("--json", options->json,
                       "Print one JSON object per device on stdout instead of the result text");

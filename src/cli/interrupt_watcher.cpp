@@ -9,27 +9,33 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <iostream>
 #include <system_error>
 
 namespace korvane::cli {
 
-InterruptWatcher::InterruptWatcher(std::function<void()> on_interrupt)
-    : on_interrupt_(std::move(on_interrupt)) {
-    sigset_t interrupt{};
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    if (::pthread_sigmask(SIG_BLOCK, &interrupt, &old_mask_) != 0) {
-        return;
+InterruptWatcher::InterruptWatcher(std::function<void()> on_signal)
+    : on_signal_(std::move(on_signal)) {
+    sigset_t watched{};
+    sigemptyset(&watched);
+    sigaddset(&watched, SIGINT);
+    sigaddset(&watched, SIGTERM);
+    if (::pthread_sigmask(SIG_BLOCK, &watched, &old_mask_) == 0) {
+        mask_changed_ = true;
+        signal_fd_.Reset(::signalfd(-1, &watched, SFD_CLOEXEC));
+        stop_fd_.Reset(::eventfd(0, EFD_CLOEXEC));
+        if (signal_fd_ && stop_fd_) {
+            try {
+                thread_ = std::thread([this] { Run(); });
+            } catch (const std::system_error&) {
+            }
+        }
     }
-    mask_changed_ = true;
-    signal_fd_.Reset(::signalfd(-1, &interrupt, SFD_CLOEXEC));
-    stop_fd_.Reset(::eventfd(0, EFD_CLOEXEC));
-    if (!signal_fd_ || !stop_fd_) {
-        return;
-    }
-    try {
-        thread_ = std::thread([this] { Run(); });
-    } catch (const std::system_error&) {
+    if (!thread_.joinable()) {
+        // Blocked signals nobody reads would make the program deaf to Ctrl-C.
+        RestoreMask();
+        std::cerr << "korvane-cli: cannot watch for Ctrl-C; it will end the program without a "
+                     "result\n";
     }
 }
 
@@ -39,8 +45,13 @@ InterruptWatcher::~InterruptWatcher() {
         (void)!::write(stop_fd_.Get(), &one, sizeof one);
         thread_.join();
     }
+    RestoreMask();
+}
+
+void InterruptWatcher::RestoreMask() noexcept {
     if (mask_changed_) {
         ::pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
+        mask_changed_ = false;
     }
 }
 
@@ -60,8 +71,9 @@ void InterruptWatcher::Run() {
         if (fds[0].revents != 0) {
             signalfd_siginfo info{};
             if (::read(signal_fd_.Get(), &info, sizeof info) == sizeof info) {
-                interrupted_.store(true);
-                on_interrupt_();
+                int none = 0;
+                signal_.compare_exchange_strong(none, static_cast<int>(info.ssi_signo));
+                on_signal_();
             }
         }
     }

@@ -10,32 +10,45 @@
 
 namespace korvane::cli {
 
-// Turns Ctrl-C (SIGINT) into a call of `on_interrupt` on a thread of its own,
-// so that nothing but the kernel runs in signal context. Blocks SIGINT in the
-// calling thread, which every thread made later inherits, and reads it from a
-// signalfd. Make it before any other thread of the process; it lives for the
+// Turns SIGINT (Ctrl-C) and SIGTERM into a call of `on_signal` on a thread of
+// its own, so that nothing but the kernel runs in signal context, and records
+// the first of them. Blocks both signals in the calling thread, which every
+// thread made later inherits, and reads them from a signalfd. Make it on the
+// main thread before any other thread of the process; it lives for the
 // command and restores the signal mask when it goes away (joining its thread).
+//
+// When the watch cannot be set up, the mask is restored at once (the signals
+// then end the program as usual) and one line on stderr says so.
 class InterruptWatcher {
 public:
-    explicit InterruptWatcher(std::function<void()> on_interrupt);
+    explicit InterruptWatcher(std::function<void()> on_signal);
     ~InterruptWatcher();
     InterruptWatcher(const InterruptWatcher&) = delete;
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
-    // False when the watch could not be set up (Ctrl-C then ends the process).
+    // False when the watch could not be set up.
     [[nodiscard]] bool Active() const noexcept { return thread_.joinable(); }
-    [[nodiscard]] bool Interrupted() const noexcept { return interrupted_.load(); }
+    // The first signal that arrived (SIGINT or SIGTERM); 0 while none has.
+    [[nodiscard]] int Signal() const noexcept { return signal_.load(); }
 
 private:
     void Run();
+    void RestoreMask() noexcept;
 
-    std::function<void()> on_interrupt_;
+    std::function<void()> on_signal_;
     sigset_t old_mask_{};
     bool mask_changed_ = false;
     UniqueFd signal_fd_;
     UniqueFd stop_fd_;
-    std::atomic<bool> interrupted_{false};
+    std::atomic<int> signal_{0};
     std::thread thread_;
 };
+
+// The exit code of a command that `signal_number` cut short: 128 + the
+// signal, as a shell reports a program the signal ended (130 for SIGINT,
+// 143 for SIGTERM).
+[[nodiscard]] constexpr int ExitCodeAfterSignal(int signal_number) noexcept {
+    return 128 + signal_number;
+}
 
 }  // namespace korvane::cli

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "download/progress_text.hpp"
+#include "frontend/progress_text.hpp"
 
 namespace korvane::cli {
 

@@ -1,7 +1,7 @@
 #include "devsim/transfer_json.hpp"
 
 #include "base/hex.hpp"
-#include "base/json_text.hpp"
+#include "frontend/json_text.hpp"
 
 namespace korvane::devsim {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "base/hex.hpp"
-#include "base/json_text.hpp"
 #include "devsim/transfer_json.hpp"
 #include "download/md5_context.hpp"
+#include "frontend/json_text.hpp"
 #include "link/packet_builders.hpp"
 #include "support/temp_dir.hpp"
 #include "support/wire_bytes.hpp"

@@ -1,4 +1,4 @@
-#include "download/progress_text.hpp"
+#include "frontend/progress_text.hpp"
 
 #include <algorithm>
 #include <array>
