@@ -1,5 +1,5 @@
 # The two commands of the README, and the steps they are made of.
-.PHONY: all deps build test test-default test-asan test-tsan demo bench format clean
+.PHONY: all deps build test test-default test-soak test-asan test-tsan soak demo bench format clean
 
 all: build
 
@@ -10,10 +10,15 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default
 
-test: deps test-default test-asan test-tsan
+test: deps test-default test-soak test-asan test-tsan
 
 test-default: build
 	./scripts/run-tests.sh default
+
+# A short fault soak: a few dozen downloads against the simulator with faults
+# injected, then the resources of a fleet download and of a long-lived simulator.
+test-soak: build
+	./scripts/soak.py --runs 40 --fleet 8 --serve 5
 
 test-asan: deps
 	cmake --preset asan
@@ -25,6 +30,10 @@ test-tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan
 	./scripts/tsan.sh ./scripts/run-tests.sh tsan -LE gui
+
+# The full soak (a few hundred downloads, ~5 min) and valgrind memcheck of korvane-cli.
+soak: build
+	./scripts/soak.py --runs 300 --valgrind
 
 demo: build
 	./scripts/demo.sh
