@@ -23,18 +23,13 @@ const std::string H = std::string(ABC_HEADER);  // declares 3 bytes "abc", seque
 const std::string D = std::string(ABC_DATA);    // "abc", sequence 1
 const std::string E = std::string(ABC_END);     // sequence 2
 const std::string EMPTY_MD5 = "d41d8cd98f00b204e9800998ecf8427e";
-// A header declaring 3 bytes with a wrong (all-zero) digest.
-const std::string WRONG_H =
-    "11 0000 00000003 " + std::string(32, '0') + "4472697665724d616e61676572";
 
-// One datagram to the device, in order: refused by the fault plan?, the reply
-// it must get (nullptr: none), the transfer it ends ("verdict:bytes received").
+// Request, refused by the fault plan?, reply (nullptr: none), "verdict:bytes" of an ended transfer.
 using Step = std::tuple<std::string, bool, const char*, const char*>;
 
 TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
     const std::vector<Step> script = {
         {"", false, nullptr, nullptr},
-        {"10 00 00 06", false, nullptr, nullptr},
         {"43 00 00 00 00", false, "43 00 00 06", nullptr},
         {"43 00 00 00 00", true, "43 00 00 15", nullptr},
         {"81 00 00 00 00", false, "81 00 00 06 00 0E 11 22 33 44 55 66 77 88", nullptr},
@@ -54,10 +49,9 @@ TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
         {"13 00 02 00 00", true, "13 00 02 15", nullptr},
         {"12 00 02 00 01 63", false, "12 00 02 06", nullptr},
         {"13 00 03 00 00", false, "13 00 03 06", "ok:3"},
-        // A new header drops an unfinished transfer.
         {H, false, "11 00 00 06", nullptr},
         {"12 00 01 00 01 7A", false, "12 00 01 06", nullptr},
-        {H, false, "11 00 00 06", nullptr},
+        {H, false, "11 00 00 06", nullptr},  // drops the unfinished transfer
         {D, false, "12 00 01 06", nullptr},
         {E, false, "13 00 02 06", "ok:3"},
         // Out of sequence or past the declared length: refused, the transfer ends.
@@ -67,12 +61,12 @@ TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
         {H, false, "11 00 00 06", nullptr},
         {"12 00 01 00 02 61 62", false, "12 00 01 06", nullptr},
         {"12 00 02 00 02 63 64", false, "12 00 02 15", "mismatch:2"},
-        // Judged at the end: too short, wrong digest.
-        {H, false, "11 00 00 06", nullptr},
+        // Judged at the end: too short (with the digest of "ab"), wrong digest ("abd").
+        {"11 0000 00000003 187ef4436122d1cc2f40dc2b92f0eba0", false, "11 00 00 06", nullptr},
         {"12 00 01 00 02 61 62", false, "12 00 01 06", nullptr},
         {E, false, "13 00 02 15", "mismatch:2"},
-        {WRONG_H, false, "11 00 00 06", nullptr},
-        {D, false, "12 00 01 06", nullptr},
+        {H, false, "11 00 00 06", nullptr},
+        {"12 00 01 00 03 61 62 64", false, "12 00 01 06", nullptr},
         {E, false, "13 00 02 15", "mismatch:3"},
         // Sequences wrap at 2^16; an empty file carries an all-zero digest.
         {"11 FFFF" + H.substr(7), false, "11 FF FF 06", nullptr},
@@ -100,7 +94,7 @@ TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "abc");
 
     DeviceResponder unwritable(CODE, dir.Path() / "missing");
-    (void)unwritable.Respond(Hex("11 0000 00000000" + EMPTY_MD5), false);
+    (void)unwritable.Respond(Hex("11 0000 00000000" + std::string(32, '0')), false);
     const Response end = unwritable.Respond(Hex("13 0001 0000"), false);
     EXPECT_EQ(end.reply, Hex("13 00 01 15"));
     EXPECT_EQ(TransferJsonLine(end.finished.value()),
