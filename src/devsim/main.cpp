@@ -67,6 +67,8 @@ void AddOptions(CLI::App& app, CommandLine& line) {
                    "start); a refused datagram changes nothing")
         ->type_name("N")
         ->check(FROM_ONE);
+    app.add_flag("--refuse-end", o.faults.refuse_end,
+                 "Refuse every end datagram (the transfer stays open and is not reported)");
     app.add_option("--drop-reply", line.drop_reply,
                    "Send no reply to the Nth datagram received (it is still acted on)")
         ->type_name("N")
@@ -74,8 +76,6 @@ void AddOptions(CLI::App& app, CommandLine& line) {
     app.add_option("--delay", line.delay_ms, "Wait MS milliseconds before every reply")
         ->type_name("MS");
     app.add_flag("--duplicate-acks", o.faults.duplicate_acks, "Send every acknowledgement twice");
-    app.add_flag("--refuse-end", o.faults.refuse_end,
-                 "Refuse every end datagram (the transfer stays open and is not reported)");
     app.add_flag("--garbage", o.faults.garbage_before_reply,
                  "Before every reply send a 3-byte datagram, one with an unknown code (10) and "
                  "an oversized one (6000 bytes)");
