@@ -59,8 +59,8 @@ TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
         {"12 00 02 00 03 61 62 63", false, "12 00 02 15", "mismatch:0"},
         {E, false, "13 00 02 15", nullptr},
         {H, false, "11 00 00 06", nullptr},
-        {"12 00 01 00 02 61 62", false, "12 00 01 06", nullptr},
-        {"12 00 02 00 02 63 64", false, "12 00 02 15", "mismatch:2"},
+        {D, false, "12 00 01 06", nullptr},
+        {"12 00 02 00 01 64", false, "12 00 02 15", "mismatch:3"},
         // Judged at the end: too short (with the digest of "ab"), wrong digest ("abd").
         {"11 0000 00000003 187ef4436122d1cc2f40dc2b92f0eba0", false, "11 00 00 06", nullptr},
         {"12 00 01 00 02 61 62", false, "12 00 01 06", nullptr},
