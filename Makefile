@@ -1,5 +1,5 @@
 # The two commands of the README, and the steps they are made of.
-.PHONY: all deps build test test-default test-soak test-asan test-tsan soak demo bench format clean
+.PHONY: all deps build test test-default test-soak test-asan test-tsan test-fuzz soak fuzz demo bench format clean
 
 all: build
 
@@ -10,7 +10,7 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default
 
-test: deps test-default test-soak test-asan test-tsan
+test: deps test-default test-soak test-asan test-tsan test-fuzz
 
 test-default: build
 	./scripts/run-tests.sh default
@@ -35,6 +35,14 @@ test-tsan: deps
 soak: build
 	./scripts/soak.py --runs 300 --valgrind
 
+# libFuzzer targets (clang): a short run of each as part of the tests...
+test-fuzz: deps
+	./scripts/fuzz.sh 5
+
+# ...and a longer one on its own.
+fuzz: deps
+	./scripts/fuzz.sh 60
+
 demo: build
 	./scripts/demo.sh
 
@@ -45,4 +53,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

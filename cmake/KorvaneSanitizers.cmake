@@ -7,6 +7,12 @@ if(KORVANE_SANITIZER STREQUAL "address")
 elseif(KORVANE_SANITIZER STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
+elseif(KORVANE_SANITIZER STREQUAL "fuzzer")
+  # clang only: coverage for libFuzzer plus ASan+UBSan; the fuzz targets link
+  # the fuzzer's main themselves (tests/fuzz).
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
 elseif(NOT KORVANE_SANITIZER STREQUAL "")
-  message(FATAL_ERROR "KORVANE_SANITIZER must be empty, 'address' or 'thread'")
+  message(FATAL_ERROR "KORVANE_SANITIZER must be empty, 'address', 'thread' or 'fuzzer'")
 endif()

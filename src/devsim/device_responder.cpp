@@ -80,7 +80,10 @@ Response DeviceResponder::OnData(std::span<const std::uint8_t> request, bool ref
     if (declared != payload.size()) {
         return Answer(request, false);
     }
-    return Answer(request, assembler_.Append(SequenceOf(request), payload));
+    ChunkOutcome outcome = assembler_.Append(SequenceOf(request), payload);
+    Response response = Answer(request, outcome.accepted);
+    response.finished = std::move(outcome.ended);
+    return response;
 }
 
 Response DeviceResponder::OnEnd(std::span<const std::uint8_t> request, bool refuse) {

@@ -18,7 +18,7 @@ using MachineCode = std::array<std::uint8_t, MACHINE_CODE_SIZE>;
 // The device's answer to one request.
 struct Response {
     std::optional<std::vector<std::uint8_t>> reply;  // nothing: not answered
-    std::optional<TransferRecord> finished;          // set by an end datagram that ended a transfer
+    std::optional<TransferRecord> finished;          // set when the request ended a transfer
 };
 
 // What the simulated device does with each request, byte by byte; the socket
@@ -27,9 +27,11 @@ struct Response {
 // 0x15 refuses.
 //
 //   header (0x11)  starts a new transfer, discarding an unfinished one
-//   data (0x12)    appended in arrival order; refused when no transfer is in
+//   data (0x12)    appended in order; refused when no transfer is in
 //                  progress (there is nothing to append it to) or when its
-//                  length field does not match its size
+//                  length field does not match its size. Refused, and the
+//                  transfer ended as a mismatch, when its sequence is not the
+//                  next one or it goes past the header's declared length
 //   end (0x13)     checks length and MD5 against the header; a good image is
 //                  written to out_dir/<md5>.bin; refused on a mismatch, when
 //                  writing fails, or when no transfer is in progress

@@ -46,8 +46,9 @@ struct DeviceSimulator::State {
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     std::uint64_t datagram_count = 0;
-    std::vector<std::vector<std::uint8_t>> received;
-    std::vector<TransferRecord> transfers;
+    std::size_t finished_count = 0;                   // transfers judged so far, kept or not
+    std::vector<std::vector<std::uint8_t>> received;  // only with keep_history
+    std::vector<TransferRecord> transfers;            // only with keep_history
     std::function<void(const TransferRecord&)> on_transfer;
 };
 
@@ -93,15 +94,16 @@ bool DeviceSimulator::State::Handle(std::span<const std::uint8_t> datagram,
             received.emplace_back(datagram.begin(), datagram.end());
         }
     }
-    Response response = responder.Respond(datagram, RefusesDatagram(options.faults, ordinal));
+    Response response =
+        responder.Respond(datagram, RefusesDatagram(options.faults, ordinal, datagram));
     if (response.finished) {
-        if (!options.keep_history) {
-            response.finished->image = {};
-        }
         std::function<void(const TransferRecord&)> callback;
         {
             const std::lock_guard lock(mutex);
-            transfers.push_back(*response.finished);
+            ++finished_count;
+            if (options.keep_history) {
+                transfers.push_back(*response.finished);
+            }
             callback = on_transfer;
         }
         changed.notify_all();
@@ -239,8 +241,7 @@ std::vector<std::vector<std::uint8_t>> DeviceSimulator::Received() const {
 
 bool DeviceSimulator::WaitForTransfers(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(state_->mutex);
-    return state_->changed.wait_for(lock, timeout,
-                                    [&] { return state_->transfers.size() >= count; });
+    return state_->changed.wait_for(lock, timeout, [&] { return state_->finished_count >= count; });
 }
 
 std::string DeviceSimulator::ListeningOn() const {

@@ -23,9 +23,10 @@ struct SimulatorOptions {
     std::array<std::uint8_t, MACHINE_CODE_SIZE> machine_code{0x11, 0x22, 0x33, 0x44,
                                                              0x55, 0x66, 0x77, 0x88};
     FaultPlan faults;
-    // Keep every datagram (Received) and every image (TransferRecord::image) in
-    // memory. A long-running simulator turns this off; Transfers() then holds
-    // records without their image.
+    // Keep every datagram (Received) and every finished transfer with its
+    // image (Transfers) in memory, for tests. A long-running simulator turns
+    // this off: a transfer is then forgotten once OnTransfer has reported it,
+    // and both lists stay empty.
     bool keep_history = true;
 };
 
@@ -51,13 +52,14 @@ public:
     void Stop();
 
     // Called on the service thread for every finished transfer, before the
-    // reply to its end datagram is sent.
+    // reply to the datagram that ended it is sent.
     void OnTransfer(std::function<void(const TransferRecord&)> callback);
 
     [[nodiscard]] std::vector<TransferRecord> Transfers() const;
     // Every datagram received, in order of arrival.
     [[nodiscard]] std::vector<std::vector<std::uint8_t>> Received() const;
-    // Waits until `count` transfers have finished; false on time-out.
+    // Waits until `count` transfers have finished (kept in history or not);
+    // false on time-out.
     [[nodiscard]] bool WaitForTransfers(std::size_t count, std::chrono::milliseconds timeout) const;
 
     // "A.B.C.D:PORT" as bound, once started.

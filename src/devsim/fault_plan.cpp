@@ -29,8 +29,10 @@ std::vector<std::vector<std::uint8_t>> Garbage(const std::vector<std::uint8_t>& 
 
 }  // namespace
 
-bool RefusesDatagram(const FaultPlan& plan, std::uint64_t ordinal) noexcept {
-    return plan.refuse_nth && *plan.refuse_nth == ordinal;
+bool RefusesDatagram(const FaultPlan& plan, std::uint64_t ordinal,
+                     std::span<const std::uint8_t> datagram) noexcept {
+    const bool end = !datagram.empty() && datagram[0] == PKT_END;
+    return (plan.refuse_nth && *plan.refuse_nth == ordinal) || (plan.refuse_end && end);
 }
 
 OutgoingPlan PlanReplies(const FaultPlan& plan, std::uint64_t ordinal,

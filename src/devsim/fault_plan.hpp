@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace korvane::devsim {
@@ -16,6 +17,10 @@ struct FaultPlan {
     std::chrono::milliseconds reply_delay{0};     // delay every reply
     bool duplicate_acks = false;                  // send every acknowledgement twice
     bool garbage_before_reply = false;  // short, unknown-code and oversized datagrams first
+    // Refuse every end datagram (0x13). Like any refused request it changes
+    // nothing: the transfer stays open, unjudged and unreported, until the
+    // next header replaces it.
+    bool refuse_end = false;
 };
 
 // What goes on the wire after one request: wait `delay`, then send `datagrams`
@@ -30,8 +35,9 @@ inline constexpr std::uint8_t REPLY_REFUSED = 0x15;
 // Size of the oversized garbage datagram: beyond any receive buffer of the system.
 inline constexpr std::size_t GARBAGE_OVERSIZED_SIZE = 6000;
 
-// True when the plan refuses the datagram with this ordinal (1-based).
-[[nodiscard]] bool RefusesDatagram(const FaultPlan& plan, std::uint64_t ordinal) noexcept;
+// True when the plan refuses `datagram`, received with this ordinal (1-based).
+[[nodiscard]] bool RefusesDatagram(const FaultPlan& plan, std::uint64_t ordinal,
+                                   std::span<const std::uint8_t> datagram) noexcept;
 
 // Turns the device's honest `reply` to datagram `ordinal` (nothing: the
 // request is not answered) into what is actually sent. A dropped reply sends

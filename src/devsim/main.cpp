@@ -21,18 +21,23 @@ constexpr int EXIT_BAD_USAGE = 2;
 
 constexpr const char* FOOTER = R"(
 Replies: header, data and end datagrams are acknowledged with `code seq-hi seq-lo 06`
-and refused with status 15 (hex). The end datagram is refused when the length or MD5
-of what arrived differs from the header; a good image is written to DIR/<md5>.bin.
-A new header starts a new transfer; data or end with no transfer in progress is
-refused. The restore request gets 43 00 00 06, the machine-code request
-81 00 00 06 00 0E and the 8 machine-code bytes. Other datagrams get no reply.
+and refused with status 15 (hex). A header with sequence k starts a new transfer
+(an unfinished one is dropped); its data must come as k+1, k+2 ... (mod 65536) and
+must not go past the header's length: a chunk out of sequence or too long is
+refused and ends the transfer as a mismatch. The end datagram is refused when the
+length or MD5 of what arrived differs from the header; a good image is written to
+DIR/<md5>.bin. Data or end with no transfer in progress is refused. The restore
+request gets 43 00 00 06, the machine-code request 81 00 00 06 00 0E and the 8
+machine-code bytes. Other datagrams get no reply. A datagram refused by --refuse
+or --refuse-end changes nothing: a refused end leaves its transfer open and
+unreported until the next header.
 
 Output: one JSON line on stdout per finished transfer, describing what arrived:
   {"length":N,"md5":"<hex>","verdict":"ok"|"mismatch"|"write-failed","path":"..."}
-path is "" unless the image was written. "listening on ADDR:PORT" goes to stderr
-once the device is ready. SIGINT or SIGTERM stops it (exit 0); exit 1 when it
-cannot start (address not local or in use, output folder unusable), 2 on a bad
-command line.)";
+path is "" unless the image was written. Once its line is printed a transfer is
+forgotten. "listening on ADDR:PORT" goes to stderr once the device is ready.
+SIGINT or SIGTERM stops it (exit 0); exit 1 when it cannot start (address not
+local or in use, output folder unusable), 2 on a bad command line.)";
 
 struct CommandLine {
     korvane::devsim::SimulatorOptions options;
@@ -62,6 +67,8 @@ void AddOptions(CLI::App& app, CommandLine& line) {
                    "start); a refused datagram changes nothing")
         ->type_name("N")
         ->check(FROM_ONE);
+    app.add_flag("--refuse-end", o.faults.refuse_end,
+                 "Refuse every end datagram (the transfer stays open and is not reported)");
     app.add_option("--drop-reply", line.drop_reply,
                    "Send no reply to the Nth datagram received (it is still acted on)")
         ->type_name("N")
@@ -93,7 +100,7 @@ bool Finish(CommandLine& line) {
         o.faults.drop_reply_nth = line.drop_reply;
     }
     o.faults.reply_delay = std::chrono::milliseconds(line.delay_ms);
-    o.keep_history = false;  // a long-running device keeps no images in memory
+    o.keep_history = false;  // a long-running device forgets each transfer once reported
     return true;
 }
 

@@ -32,33 +32,45 @@ bool SequencesInOrder(std::span<const std::uint16_t> sequences) noexcept {
 void TransferAssembler::Begin(std::uint16_t sequence, std::uint32_t length, const Digest& md5) {
     record_ = TransferRecord{.length = length, .declared_md5 = md5};
     record_.sequences.push_back(sequence);
+    next_sequence_ = static_cast<std::uint16_t>(sequence + 1);
+    md5_.Init();
     in_progress_ = true;
 }
 
-bool TransferAssembler::Append(std::uint16_t sequence, std::span<const std::uint8_t> payload) {
+ChunkOutcome TransferAssembler::Append(std::uint16_t sequence,
+                                       std::span<const std::uint8_t> payload) {
     if (!in_progress_) {
-        return false;
+        return {};
     }
     record_.sequences.push_back(sequence);
+    if (sequence != next_sequence_ || payload.size() > record_.length - record_.image.size()) {
+        return {.ended = Close(true)};
+    }
+    ++next_sequence_;
     record_.image.insert(record_.image.end(), payload.begin(), payload.end());
-    return true;
+    md5_.Update(payload);
+    return {.accepted = true};
 }
 
 std::optional<TransferRecord> TransferAssembler::Finish(std::uint16_t sequence) {
     if (!in_progress_) {
         return std::nullopt;
     }
+    record_.sequences.push_back(sequence);
+    return Close(false);
+}
+
+TransferRecord TransferAssembler::Close(bool refused) {
     in_progress_ = false;
     TransferRecord record = std::exchange(record_, TransferRecord{});
-    record.sequences.push_back(sequence);
     record.sequences_in_order = SequencesInOrder(record.sequences);
     record.received_length = record.image.size();
-    record.md5 = Md5Context::Of(record.image);
+    md5_.Final(record.md5);
     // The system sends an empty file with an all-zero digest field rather than
     // the MD5 of no bytes; both stand for an empty image.
     const bool digest_matches = record.md5 == record.declared_md5 ||
                                 (record.image.empty() && record.declared_md5 == Digest{});
-    const bool ok = record.image.size() == record.length && digest_matches;
+    const bool ok = !refused && record.image.size() == record.length && digest_matches;
     record.verdict = ok ? TransferVerdict::Ok : TransferVerdict::Mismatch;
     record.ok = ok;
     return record;

@@ -6,21 +6,31 @@
 #include <vector>
 
 #include "devsim/transfer_record.hpp"
+#include "download/md5_context.hpp"
 #include "link/protocol.hpp"
 
 namespace korvane::devsim {
 
+// What became of one data chunk.
+struct ChunkOutcome {
+    bool accepted = false;                // appended to the transfer in progress
+    std::optional<TransferRecord> ended;  // the transfer this refused chunk ended (Mismatch)
+};
+
 // Puts one firmware transfer back together the way the device sees it: a
 // header starts a transfer (and discards any unfinished one), data chunks are
-// appended in the order they arrive, the end datagram finishes it and judges
-// it against the header. Every sequence number is kept, so repeats and gaps
-// show in the record. Pure: no I/O; one thread at a time.
+// appended in order, the end datagram finishes it and judges it against the
+// header. A chunk out of sequence (header k: data k+1, k+2 ... mod 2^16) or
+// one that would go past the declared length ends the transfer as a
+// mismatch: the device cannot put the file together any more. The end
+// datagram's own sequence is only recorded. Pure: no I/O; one thread at a time.
 class TransferAssembler {
 public:
     void Begin(std::uint16_t sequence, std::uint32_t length, const Digest& md5);
 
-    // Appends a chunk; false (nothing kept) when no transfer is in progress.
-    [[nodiscard]] bool Append(std::uint16_t sequence, std::span<const std::uint8_t> payload);
+    // Not accepted and nothing ended when no transfer is in progress.
+    [[nodiscard]] ChunkOutcome Append(std::uint16_t sequence,
+                                      std::span<const std::uint8_t> payload);
 
     // Finishes the transfer with verdict Ok or Mismatch; nothing when none is
     // in progress. The record has no path: keeping the image is the caller's.
@@ -29,7 +39,12 @@ public:
     [[nodiscard]] bool InProgress() const noexcept { return in_progress_; }
 
 private:
+    // Ends the transfer in progress and judges it; a refused one is a Mismatch.
+    [[nodiscard]] TransferRecord Close(bool refused);
+
     bool in_progress_ = false;
+    std::uint16_t next_sequence_ = 0;
+    Md5Context md5_;  // of the bytes appended so far
     TransferRecord record_;
 };
 

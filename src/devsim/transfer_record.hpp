@@ -10,25 +10,28 @@
 
 namespace korvane::devsim {
 
-// How a transfer ended at its end datagram.
+// How a transfer ended.
 enum class TransferVerdict {
     Ok,           // length and MD5 matched the header; the image was kept
-    Mismatch,     // length or MD5 differed from the header; refused
+    Mismatch,     // length or MD5 differed from the header, or a chunk came out of
+                  // sequence or past the declared length; refused
     WriteFailed,  // it matched, but the image could not be written; refused
 };
 
 [[nodiscard]] std::string_view VerdictText(TransferVerdict verdict) noexcept;
 
-// One transfer that reached its end datagram. A plain value.
+// One transfer, judged at its end datagram or ended early by a refused
+// chunk. A plain value.
 struct TransferRecord {
     std::uint32_t length = 0;    // as the header declared it
     Digest md5{};                // MD5 of the bytes received
     bool ok = false;             // length and MD5 matched the header (and it was written)
     std::filesystem::path path;  // out_dir/<md5>.bin when written
     std::vector<std::uint8_t> image;
-    std::vector<std::uint16_t> sequences;  // of every datagram of the transfer, in arrival order
+    // Of every datagram of the transfer in arrival order, a refused chunk's included.
+    std::vector<std::uint16_t> sequences;
 
-    std::uint64_t received_length = 0;  // bytes received (image may be dropped, this stays)
+    std::uint64_t received_length = 0;  // bytes received and kept
     Digest declared_md5{};              // as the header declared it
     TransferVerdict verdict = TransferVerdict::Mismatch;
     // The sequences ran 0, 1, 2 ... (mod 2^16) with nothing repeated or skipped.

@@ -1,18 +1,7 @@
-// korvane-devsim as a program: what it prints, how it stops, how it fails.
-// Each TEST has its own address 127.0.2.x.
+// korvane-devsim as a program: output, faults, exit codes. At 127.0.92.20-22.
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
-
-#include "base/hex.hpp"
-#include "download/md5_context.hpp"
-#include "download/packet_queue.hpp"
 #include "link/protocol.hpp"
 #include "support/child_process.hpp"
 #include "support/loopback_socket.hpp"
@@ -23,136 +12,81 @@ namespace korvane {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace korvane::testing;
 using Bytes = std::vector<std::uint8_t>;
-using testing::ChildProcess;
-using testing::Hex;
-using testing::LoopbackSocket;
+using Replies = std::vector<Bytes>;
 using Stream = ChildProcess::Stream;
 
-const std::string DEVSIM = std::string(KORVANE_BIN_DIR) + "/korvane-devsim";
-// Start-up under the sanitizers can be slow on a busy machine.
-constexpr auto READY_WAIT = 20s;
-
 std::vector<std::string> Devsim(std::vector<std::string> args) {
-    args.insert(args.begin(), DEVSIM);
+    args.insert(args.begin(), BinPath("korvane-devsim"));
     return args;
 }
 
-void ExpectReady(ChildProcess& devsim, const std::string& address) {
-    const auto line = devsim.WaitForLine(Stream::Err, "listening on", READY_WAIT);
-    ASSERT_TRUE(line.has_value()) << "devsim never became ready";
-    EXPECT_EQ(*line, "listening on " + address + ":21818");
-}
-
-// Sends every datagram of `file` stop-and-wait by hand; the replies in order.
-std::vector<Bytes> Transfer(const std::string& device, const Bytes& file) {
-    LoopbackSocket client;
-    std::vector<Bytes> replies;
-    ForEachDatagram(static_cast<std::uint32_t>(file.size()), Md5Context::Of(file), file,
-                    [&](std::unique_ptr<PacketRecord> record) {
-                        EXPECT_TRUE(client.SendTo(device, DEVICE_PORT, record->Datagram()));
-                        const auto reply = client.Receive(5s);
-                        replies.push_back(reply ? reply->bytes : Bytes{});
-                    });
+// `replies` after the three that --garbage sends first (the oversized one shows as EE).
+Replies Garbled(Replies replies) {
+    const Bytes& r = replies.front();
+    replies.insert(replies.begin(), {{r[0], r[1], r[2]}, {0x10, r[1], r[2], 6}, {0xEE}});
     return replies;
 }
 
-TEST(DevsimProcess, PrintsOneJsonLinePerTransferAndExitsZeroOnSigterm) {
-    const testing::TempDir dir;
-    ChildProcess devsim(Devsim({"--bind", "127.0.2.30", "--out", (dir.Path() / "out").string()}));
-    ExpectReady(devsim, "127.0.2.30");
+TEST(DevsimProcess, ServesReportsAndExitsAsDocumented) {
+    const LoopbackSocket taken("127.0.92.20", DEVICE_PORT);
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> refusals = {
+        {{"--machine-code", "11223344"}, 2, ""},
+        {{"--refuse", "0"}, 2, ""},
+        {{"--bind", "abc"}, 1, "'abc' is not an IPv4 address"},
+        {{"--bind", "127.0.92.20"}, 1, "cannot bind 127.0.92.20:21818: Address already in use"},
+    };
+    for (const auto& [args, code, err] : refusals) {
+        const ProcessResult result = RunProcess(Devsim(args));
+        EXPECT_EQ(result.exit_code, code) << args[0];
+        EXPECT_TRUE(err.empty() || result.err == "korvane-devsim: " + err + "\n") << result.err;
+    }
+    EXPECT_NE(RunProcess(Devsim({"--help"})).out.find("--refuse-end"), std::string::npos);
 
-    const Bytes file(20000, 0x5A);
-    const auto replies = Transfer("127.0.2.30", file);
-    EXPECT_EQ(replies,
-              (std::vector<Bytes>{Hex("11 00 00 06"), Hex("12 00 01 06"), Hex("12 00 02 06"),
-                                  Hex("12 00 03 06"), Hex("13 00 04 06")}));
-    const std::string md5 = ToHex(Md5Context::Of(file));
-    const auto path = dir.Path() / "out" / (md5 + ".bin");
-    const auto line = devsim.ReadLine(Stream::Out, 5s);
-    ASSERT_TRUE(line.has_value());
-    EXPECT_EQ(*line, "{\"length\":20000,\"md5\":\"" + md5 + "\",\"verdict\":\"ok\",\"path\":\"" +
-                         path.string() + "\"}");
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), file);
-
-    // A second transfer with a wrong length is reported as a mismatch.
+    // A good transfer: one JSON line naming the image written; SIGTERM ends it with 0.
+    const TempDir dir;
     LoopbackSocket client;
-    ASSERT_TRUE(client.SendTo("127.0.2.30", DEVICE_PORT,
-                              Hex("11 00 00 00 00 00 05" + std::string(58, '0'))));
-    ASSERT_TRUE(client.Receive(5s).has_value());
-    ASSERT_TRUE(client.SendTo("127.0.2.30", DEVICE_PORT, Hex("13 00 01 00 00")));
-    EXPECT_EQ(client.ReceiveBytes(5s), Hex("13 00 01 15"));
-    EXPECT_EQ(devsim.ReadLine(Stream::Out, 5s),
-              "{\"length\":0,\"md5\":\"d41d8cd98f00b204e9800998ecf8427e\",\"verdict\":"
-              "\"mismatch\",\"path\":\"\"}");
+    const auto ask = [&client](const std::string& device, std::span<const std::uint8_t> request) {
+        EXPECT_TRUE(client.SendTo(device, DEVICE_PORT, request));
+        return client.ReceiveUntilQuiet(300ms);
+    };
+    ChildProcess plain(Devsim({"--bind", "127.0.92.21", "--out", (dir.Path() / "out").string()}));
+    EXPECT_EQ(plain.WaitForLine(Stream::Err, "listening", 20s), "listening on 127.0.92.21:21818");
+    EXPECT_EQ(ask("127.0.92.21", Hex(ABC_HEADER)), Replies{Hex("11 00 00 06")});
+    EXPECT_EQ(ask("127.0.92.21", Hex(ABC_DATA)), Replies{Hex("12 00 01 06")});
+    EXPECT_EQ(ask("127.0.92.21", Hex(ABC_END)), Replies{Hex("13 00 02 06")});
+    const std::string md5(ABC_MD5);
+    EXPECT_EQ(plain.ReadLine(Stream::Out, 5s),
+              R"({"length":3,"md5":")" + md5 + R"(","verdict":"ok","path":")" +
+                  (dir.Path() / "out" / (md5 + ".bin")).string() + R"("})");
+    ASSERT_TRUE(plain.Signal(SIGTERM));
+    EXPECT_EQ(plain.Wait(10s), 0);
+    EXPECT_EQ(plain.ReadRest(Stream::Out, 1s), "");
 
-    ASSERT_TRUE(devsim.Signal(SIGTERM));
-    EXPECT_EQ(devsim.Wait(10s), 0);
-    EXPECT_EQ(devsim.ReadRest(Stream::Out, 1s), "");
-}
-
-TEST(DevsimProcess, ExitsZeroOnSigint) {
-    ChildProcess devsim(Devsim({"--bind", "127.0.2.31"}));
-    ExpectReady(devsim, "127.0.2.31");
-    ASSERT_TRUE(devsim.Signal(SIGINT));
-    EXPECT_EQ(devsim.Wait(10s), 0);
-}
-
-TEST(DevsimProcess, ExitsOneWithOneClearLineWhenTheAddressIsInUse) {
-    const LoopbackSocket taken("127.0.2.32", DEVICE_PORT);
-    ChildProcess devsim(Devsim({"--bind", "127.0.2.32"}));
-    EXPECT_EQ(devsim.Wait(READY_WAIT), 1);
-    EXPECT_EQ(devsim.ReadRest(Stream::Err, 2s),
-              "korvane-devsim: cannot bind 127.0.2.32:21818: Address already in use\n");
-}
-
-TEST(DevsimProcess, ExitsOneWhenTheAddressIsNotLocal) {
-    // Binding only: nothing is ever sent to this documentation address.
-    ChildProcess devsim(Devsim({"--bind", "192.0.2.1"}));
-    EXPECT_EQ(devsim.Wait(READY_WAIT), 1);
-    EXPECT_EQ(devsim.ReadRest(Stream::Err, 2s),
-              "korvane-devsim: cannot bind 192.0.2.1:21818: Cannot assign requested address\n");
-}
-
-TEST(DevsimProcess, FlagsSetTheMachineCodeAndTheFaults) {
-    ChildProcess devsim(
-        Devsim({"--bind", "127.0.2.33", "--machine-code", "0102030405060708", "--refuse", "2",
-                "--drop-reply", "3", "--delay", "10", "--duplicate-acks", "--garbage"}));
-    ExpectReady(devsim, "127.0.2.33");
-    LoopbackSocket client;
-    const auto replies = [&client] { return client.ReceiveUntilQuiet(300ms); };
-    const Bytes garbage_1 = Hex("81 00 00");
-    const Bytes garbage_2 = Hex("10 00 00 06");
+    // Every fault flag at once; SIGINT ends it with 0.
+    ChildProcess faulty(Devsim({"--bind", "127.0.92.22", "--machine-code", "0102030405060708",
+                                "--refuse", "3", "--drop-reply", "4", "--delay", "10",
+                                "--duplicate-acks", "--garbage", "--refuse-end"}));
+    EXPECT_EQ(faulty.WaitForLine(Stream::Err, "listening", 20s), "listening on 127.0.92.22:21818");
     const Bytes code = Hex("81 00 00 06 00 0E 01 02 03 04 05 06 07 08");
-    ASSERT_TRUE(client.SendTo("127.0.2.33", DEVICE_PORT, GET_MACHINE_CODE_REQUEST));
-    EXPECT_EQ(replies(), (std::vector<Bytes>{garbage_1, garbage_2, Bytes{0xEE}, code, code}));
-    ASSERT_TRUE(client.SendTo("127.0.2.33", DEVICE_PORT, GET_MACHINE_CODE_REQUEST));
-    EXPECT_EQ(replies(),
-              (std::vector<Bytes>{garbage_1, garbage_2, Bytes{0xEE}, Hex("81 00 00 15")}));
-    ASSERT_TRUE(client.SendTo("127.0.2.33", DEVICE_PORT, GET_MACHINE_CODE_REQUEST));
-    EXPECT_TRUE(replies().empty());
-    ASSERT_TRUE(devsim.Signal(SIGTERM));
-    EXPECT_EQ(devsim.Wait(10s), 0);
-}
-
-TEST(DevsimProcess, HelpDocumentsEveryFlag) {
-    ChildProcess devsim(Devsim({"--help"}));
-    EXPECT_EQ(devsim.Wait(READY_WAIT), 0);
-    const std::string help = devsim.ReadRest(Stream::Out, 2s);
-    for (const char* flag : {"--bind", "--port", "--out", "--machine-code", "--refuse",
-                             "--drop-reply", "--delay", "--duplicate-acks", "--garbage"}) {
-        EXPECT_NE(help.find(flag), std::string::npos) << flag;
-    }
-    EXPECT_NE(help.find("\"verdict\""), std::string::npos);
-}
-
-TEST(DevsimProcess, ABadCommandLineIsAUsageError) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--machine-code", "11223344"}, {"--refuse", "0"}, {"--no-such-flag"}}) {
-        ChildProcess devsim(Devsim(args));
-        EXPECT_EQ(devsim.Wait(READY_WAIT), 2) << args[0];
-    }
+    EXPECT_EQ(ask("127.0.92.22", Hex("10 00 00 00")), Replies{});  // not answered, but counted
+    EXPECT_EQ(ask("127.0.92.22", GET_MACHINE_CODE_REQUEST), Garbled({code, code}));
+    EXPECT_EQ(ask("127.0.92.22", GET_MACHINE_CODE_REQUEST), Garbled({Hex("81 00 00 15")}));
+    EXPECT_EQ(ask("127.0.92.22", GET_MACHINE_CODE_REQUEST), Replies{});
+    // Duplicated acknowledgements never make a refused end a success.
+    const auto firmware = dir.WriteFile("abc.zip", Bytes{'a', 'b', 'c'});
+    const ProcessResult download = RunCli({"download", "--ip", "127.0.92.22", firmware.string()});
+    EXPECT_EQ(download.exit_code, 1);
+    EXPECT_EQ(download.out, "Failed to download\n");
+    // The refused end reported nothing; a new header replaces that transfer.
+    EXPECT_EQ(ask("127.0.92.22", Hex(ABC_HEADER)), Garbled(Replies(2, Hex("11 00 00 06"))));
+    EXPECT_EQ(ask("127.0.92.22", Hex("12 0002 0001 64")), Garbled({Hex("12 00 02 15")}));
+    EXPECT_EQ(faulty.ReadLine(Stream::Out, 5s),
+              R"({"length":0,"md5":"d41d8cd98f00b204e9800998ecf8427e",)"
+              R"("verdict":"mismatch","path":""})");
+    ASSERT_TRUE(faulty.Signal(SIGINT));
+    EXPECT_EQ(faulty.Wait(10s), 0);
 }
 
 }  // namespace

@@ -1,67 +1,51 @@
+// Which datagrams the simulated device refuses and what it sends instead of
+// its honest reply.
 #include "devsim/fault_plan.hpp"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-#include "link/protocol.hpp"
-#include "link/reply_rules.hpp"
+#include "support/wire_bytes.hpp"
 
 namespace korvane::devsim {
 namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using korvane::testing::Hex;
 
-const Bytes ACK{PKT_DATA, 0x01, 0x02, REPLY_ACK};
-const Bytes REFUSAL{PKT_DATA, 0x01, 0x02, REPLY_REFUSED};
+const Bytes ACK = Hex("12 01 02 06");
+const Bytes NAK = Hex("12 01 02 15");
+// The oversized garbage datagram (beyond a 5200-byte receive buffer) as shown
+// below: its first four bytes, which look like an acknowledgement, then EE.
+const Bytes BIG = Hex("12 01 02 06 EE");
+const FaultPlan GARBAGE{.duplicate_acks = true, .garbage_before_reply = true};
 
-TEST(FaultPlan, WithoutFaultsTheReplyGoesOutOnceAtOnce) {
-    const auto out = PlanReplies(FaultPlan{}, 1, ACK);
-    EXPECT_EQ(out.delay, 0ms);
-    EXPECT_EQ(out.datagrams, std::vector<Bytes>{ACK});
-    EXPECT_TRUE(PlanReplies(FaultPlan{}, 1, std::nullopt).datagrams.empty());
-}
-
-TEST(FaultPlan, RefusesAndDropsOnlyTheirOwnDatagram) {
-    const FaultPlan plan{.refuse_nth = 3, .drop_reply_nth = 5};
-    for (std::uint64_t n = 1; n <= 6; ++n) {
-        SCOPED_TRACE(n);
-        EXPECT_EQ(RefusesDatagram(plan, n), n == 3);
-        EXPECT_EQ(PlanReplies(plan, n, ACK).datagrams.empty(), n == 5);
+TEST(FaultPlan, RewritesRepliesAsPlanned) {
+    // plan, ordinal, honest reply -> delay, datagrams sent
+    const std::vector<std::tuple<FaultPlan, std::uint64_t, std::optional<Bytes>,
+                                 std::chrono::milliseconds, std::vector<Bytes>>>
+        replies = {
+            {{}, 1, ACK, 0ms, {ACK}},
+            {{.drop_reply_nth = 5}, 5, ACK, 0ms, {}},
+            {{.drop_reply_nth = 5}, 4, ACK, 0ms, {ACK}},
+            {{.reply_delay = 250ms}, 1, NAK, 250ms, {NAK}},
+            {{.drop_reply_nth = 1, .reply_delay = 250ms}, 1, ACK, 0ms, {}},
+            {{.duplicate_acks = true}, 1, ACK, 0ms, {ACK, ACK}},
+            {{.duplicate_acks = true}, 1, NAK, 0ms, {NAK}},
+            {GARBAGE, 1, ACK, 0ms, {Hex("12 01 02"), Hex("10 01 02 06"), BIG, ACK, ACK}},
+            {{.drop_reply_nth = 1, .garbage_before_reply = true}, 1, ACK, 0ms, {}},
+        };
+    for (const auto& [plan, ordinal, reply, delay, sent] : replies) {
+        const OutgoingPlan out = PlanReplies(plan, ordinal, reply);
+        EXPECT_EQ(out.delay, delay);
+        std::vector<Bytes> shown;
+        for (const Bytes& datagram : out.datagrams) {
+            shown.push_back(datagram.size() > 5200
+                                ? Bytes{datagram[0], datagram[1], datagram[2], datagram[3], 0xEE}
+                                : datagram);
+        }
+        EXPECT_EQ(shown, sent) << ordinal;
     }
-    EXPECT_FALSE(RefusesDatagram(FaultPlan{}, 0));
-}
-
-TEST(FaultPlan, DelaysEveryReplyButNotAMissingOne) {
-    const FaultPlan plan{.drop_reply_nth = 2, .reply_delay = 250ms};
-    EXPECT_EQ(PlanReplies(plan, 1, ACK).delay, 250ms);
-    EXPECT_EQ(PlanReplies(plan, 3, REFUSAL).delay, 250ms);
-    EXPECT_TRUE(PlanReplies(plan, 2, ACK).datagrams.empty());
-}
-
-TEST(FaultPlan, DuplicatesAcknowledgementsOnly) {
-    const FaultPlan plan{.duplicate_acks = true};
-    EXPECT_EQ(PlanReplies(plan, 1, ACK).datagrams, (std::vector<Bytes>{ACK, ACK}));
-    EXPECT_EQ(PlanReplies(plan, 1, REFUSAL).datagrams, std::vector<Bytes>{REFUSAL});
-}
-
-TEST(FaultPlan, GarbageComesFirstAndAReceiverDropsItWithoutEffect) {
-    const FaultPlan plan{.duplicate_acks = true, .garbage_before_reply = true};
-    const auto out = PlanReplies(plan, 1, ACK);
-    ASSERT_EQ(out.datagrams.size(), 5u);
-    EXPECT_EQ(out.datagrams[0], (Bytes{PKT_DATA, 0x01, 0x02}));
-    EXPECT_EQ(out.datagrams[1], (Bytes{0x10, 0x01, 0x02, REPLY_ACK}));
-    EXPECT_EQ(out.datagrams[2].size(), GARBAGE_OVERSIZED_SIZE);
-    EXPECT_GT(out.datagrams[2].size(), 5200u);
-    EXPECT_EQ(out.datagrams[3], ACK);
-    EXPECT_EQ(out.datagrams[4], ACK);
-    // The short and the unknown one have no effect on the system...
-    EXPECT_EQ(DecideReplyEffects(out.datagrams[0]), ReplyEffects{});
-    EXPECT_EQ(DecideReplyEffects(out.datagrams[1]), ReplyEffects{});
-    // ...while the oversized one would acknowledge if it were cut to the buffer.
-    EXPECT_TRUE(DecideReplyEffects(std::span(out.datagrams[2]).first(5200)).set_ack);
 }
 
 }  // namespace
