@@ -51,52 +51,20 @@ TEST(MaintenanceCommands, RepliesDecideWhatTheOperatorIsTold) {
         bool aborted;
     };
     const std::string worked = "11223344-5566-7788-6272-61636B6C6531";
+    const auto answered = CommandStatus::Answered;
+    const auto none = CommandStatus::NoReply;
+    // clang-format off
     const std::vector<Case> cases = {
-        {GetMachineCode,
-         "81 00 00 06 00 0E 11 22 33 44 55 66 77 88",
-         CommandStatus::Answered,
-         {},
-         worked,
-         false,
-         false},
-        {GetMachineCode, "81 00 00 15", CommandStatus::Answered, {}, {}, false, false},
-        {GetMachineCode,
-         "81 00 00 06 00 00 01 02 03 04 05 06 07 08",
-         CommandStatus::Answered,
-         {},
-         {},
-         false,
-         false},
-        {GetMachineCode,
-         "81 00 00 06 00 0F 01 02 03 04 05 06 07 08",
-         CommandStatus::Answered,
-         {},
-         {},
-         false,
-         false},
-        {GetMachineCode,
-         {},
-         CommandStatus::NoReply,
-         messages::MACHINE_CODE_NO_REPLY,
-         {},
-         true,
-         false},
-        {RestoreIp,
-         "43 00 00 06",
-         CommandStatus::Answered,
-         messages::RESTORE_IP_SUCCEEDED,
-         {},
-         false,
-         false},
-        {RestoreIp,
-         "43 00 00 15",
-         CommandStatus::NoReply,
-         messages::RESTORE_IP_FAILED,
-         {},
-         true,
-         true},
-        {RestoreIp, {}, CommandStatus::NoReply, messages::RESTORE_IP_FAILED, {}, true, false},
+        {GetMachineCode, "81 00 00 06 00 0E 11 22 33 44 55 66 77 88", answered, {}, worked, false, false},
+        {GetMachineCode, "81 00 00 15", answered, {}, {}, false, false},
+        {GetMachineCode, "81 00 00 06 00 00 01 02 03 04 05 06 07 08", answered, {}, {}, false, false},
+        {GetMachineCode, "81 00 00 06 00 0F 01 02 03 04 05 06 07 08", answered, {}, {}, false, false},
+        {GetMachineCode, {}, none, messages::MACHINE_CODE_NO_REPLY, {}, true, false},
+        {RestoreIp, "43 00 00 06", answered, messages::RESTORE_IP_SUCCEEDED, {}, false, false},
+        {RestoreIp, "43 00 00 15", none, messages::RESTORE_IP_FAILED, {}, true, true},
+        {RestoreIp, {}, none, messages::RESTORE_IP_FAILED, {}, true, false},
     };
+    // clang-format on
     std::vector<std::future<void>> runs;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         runs.push_back(std::async(std::launch::async, [&, i] {
