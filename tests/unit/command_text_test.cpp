@@ -1,4 +1,3 @@
-// The texts around a child command: its command line, and what it prints.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -22,7 +21,6 @@ struct Row {
 
 TEST(ChildTextDecoder, TurnsReadsIntoWholeCharacters) {
     const std::vector<Row> rows = {
-        {"UTF-8", {"ping é 中文 \xF0\x9D\x84\x9E"}, "ping é 中文 \xF0\x9D\x84\x9E|"},
         // A character split between reads comes out whole with the later read.
         {"UTF-8", {"a\xE2", "\x82\xAC", "z"}, "a|€|z|"},
         {"UTF-8", {"\xF0\x9D", "", "\x84", "\x9E!"}, "|||\xF0\x9D\x84\x9E!|"},
@@ -37,10 +35,7 @@ TEST(ChildTextDecoder, TurnsReadsIntoWholeCharacters) {
         {"ANSI_X3.4-1968", {"caf\xC3\xA9"}, "café|"},
         {"ISO-8859-1", {"caf\xE9"}, "café|"},
         {"GB18030", {"\xD6", "\xD0\xCE\xC4 ok"}, "|中文 ok|"},
-        {"GB18030",
-         {"a\xFF"
-          "b\xD6"},
-         "a" + FFFD + "b|" + FFFD},
+        {"GB18030", {"a\xFF", "b\xD6"}, "a" + FFFD + "|b|" + FFFD},
     };
     for (const Row& row : rows) {
         ChildTextDecoder decoder(row.codeset);
@@ -65,7 +60,6 @@ TEST(ChildOutputCodeset, FollowsTheEnvironment) {
 
 TEST(SplitCommandLine, SplitsOnWhiteSpaceOnly) {
     const std::pair<std::string, std::vector<std::string>> rows[] = {
-        {"ping -c 4 127.0.0.1", {"ping", "-c", "4", "127.0.0.1"}},
         {"  ping\t-c  4\n127.0.0.1 \r\v\f", {"ping", "-c", "4", "127.0.0.1"}},
         {" \t \n", {}},
         // No quoting, escaping or shell syntax: all else belongs to a word.
@@ -81,7 +75,6 @@ TEST(PingCommandLine, IsTheCountedPingFollowedByTheTypedTextUnchanged) {
     const std::pair<std::string, std::string> rows[] = {
         {"192.168.1.88", "ping -c 4 192.168.1.88"},
         {" 127.0.0.1  -i 0.2 ", "ping -c 4  127.0.0.1  -i 0.2 "},
-        {"", "ping -c 4 "},
     };
     for (const auto& [typed, line] : rows) {
         EXPECT_EQ(PingCommandLine(typed), line) << typed;
