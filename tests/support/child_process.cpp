@@ -4,10 +4,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -19,242 +20,250 @@ namespace korvane::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-// How long the streams may stay open after the child was killed (a
-// grandchild may still hold them).
-constexpr std::chrono::milliseconds DRAIN_AFTER_KILL{2'000};
+// Throws with errno's text unless `ok`.
+void Check(bool ok, const std::string& what) {
+    if (!ok) {
+        throw std::runtime_error(what + ": " + std::strerror(errno));
+    }
+}
 
-struct Pipe {
-    UniqueFd read;
-    UniqueFd write;
+// posix_spawn's two set-up objects, destroyed on every way out.
+struct SpawnSetup {
+    SpawnSetup() {
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        ::posix_spawn_file_actions_destroy(&actions);
+        ::posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+    posix_spawn_file_actions_t actions{};
+    posix_spawnattr_t attributes{};
 };
 
-Pipe MakePipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
+// This process's environment with the options applied, as "NAME=value" texts.
+std::vector<std::string> ChildEnvironment(const ProcessOptions& options) {
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        env.emplace_back(*entry);
     }
-    return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+    std::erase_if(env, [&](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('='));
+        return options.set_env.contains(name) || std::ranges::count(options.unset_env, name) > 0;
+    });
+    for (const auto& [name, value] : options.set_env) {
+        env.push_back(name + "=" + value);
+    }
+    return env;
 }
 
-int DecodeStatus(int status) {
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
-    }
-    return 128 + WTERMSIG(status);
-}
-
-// Appends one read's worth to `pending`; `ended` at end of data or on a read
-// error.
-void ReadSome(const UniqueFd& fd, std::string& pending, bool& ended) {
-    std::array<char, 4096> buffer{};
-    const ssize_t got = ::read(fd.Get(), buffer.data(), buffer.size());
-    if (got > 0) {
-        pending.append(buffer.data(), static_cast<std::size_t>(got));
-    } else {
-        ended = got == 0 || errno != EINTR;
-    }
+// The null-terminated pointer array posix_spawn wants; `texts` must outlive it.
+std::vector<char*> CStrings(std::vector<std::string>& texts) {
+    std::vector<char*> pointers(texts.size() + 1, nullptr);
+    std::ranges::transform(texts, pointers.begin(), [](std::string& text) { return text.data(); });
+    return pointers;
 }
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
-    if (argv.empty()) {
-        throw std::invalid_argument("no program");
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+    std::array<UniqueFd, 2> write_ends;
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        std::array<int, 2> fds{};
+        Check(::pipe2(fds.data(), O_CLOEXEC) == 0, "pipe2");
+        channels_[i].fd.Reset(fds[0]);
+        write_ends[i].Reset(fds[1]);
     }
-    Pipe out = MakePipe();
-    Pipe err = MakePipe();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out.write.Get(), 1);
-    posix_spawn_file_actions_adddup2(&actions, err.write.Get(), 2);
-    // The child starts with default signal handling and nothing blocked.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t all;
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    SpawnSetup setup;
+    // stdin_text goes into an unnamed in-memory file that the child reads
+    // from its start: the test never waits for the child to take it.
+    UniqueFd input(options.stdin_text ? ::memfd_create("stdin", MFD_CLOEXEC) : -1);
+    if (options.stdin_text) {
+        const std::string& text = *options.stdin_text;
+        Check(input && ::write(input.Get(), text.data(), text.size()) == std::ssize(text) &&
+                  ::lseek(input.Get(), 0, SEEK_SET) == 0,
+              "stdin file");
+        ::posix_spawn_file_actions_adddup2(&setup.actions, input.Get(), STDIN_FILENO);
+    } else {
+        ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
+    ::posix_spawn_file_actions_adddup2(&setup.actions, write_ends[0].Get(), STDOUT_FILENO);
+    ::posix_spawn_file_actions_adddup2(&setup.actions, write_ends[1].Get(), STDERR_FILENO);
+    if (!options.working_directory.empty()) {
+        ::posix_spawn_file_actions_addchdir_np(&setup.actions, options.working_directory.c_str());
+    }
+    // A process group of its own, so that a kill ends everything it started;
+    // default handling of every signal and none blocked, whatever this process uses.
+    sigset_t signals;
+    ::posix_spawnattr_setflags(
+        &setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    ::posix_spawnattr_setpgroup(&setup.attributes, 0);
+    sigfillset(&signals);
+    ::posix_spawnattr_setsigdefault(&setup.attributes, &signals);
+    sigemptyset(&signals);
+    ::posix_spawnattr_setsigmask(&setup.attributes, &signals);
 
-    std::vector<char*> args;
-    for (const auto& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<std::string> env = ChildEnvironment(options);
     started_ = Clock::now();
-    const int failed = ::posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (failed != 0) {
-        pid_ = -1;
-        throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(failed));
-    }
-    channels_[Index(Stream::Out)].fd = std::move(out.read);
-    channels_[Index(Stream::Err)].fd = std::move(err.read);
+    errno = ::posix_spawnp(&pid_, argv.at(0).c_str(), &setup.actions, &setup.attributes,
+                           CStrings(args).data(), CStrings(env).data());
+    Check(errno == 0, "cannot start " + argv[0]);
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0 && !raw_status_) {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    if (!raw_status_) {
+        KillGroup();
+        Reap(true);
+    }
+}
+
+void ChildProcess::KillGroup() const {
+    ::kill(-pid_, SIGKILL);
+    if (!raw_status_) {
+        ::kill(pid_, SIGKILL);  // in case it left its group
+    }
+}
+
+bool ChildProcess::Fill(Channel* only, Clock::time_point deadline) {
+    std::array<pollfd, 2> fds{};
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        const bool wanted = (only == nullptr || only == &channels_[i]) && !channels_[i].ended;
+        fds[i] = {.fd = wanted ? channels_[i].fd.Get() : -1, .events = POLLIN, .revents = 0};
+    }
+    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
+    if (::poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(left, 0))) <= 0) {
+        return false;
+    }
+    std::array<char, 65536> buffer{};
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        Channel& channel = channels_[i];
+        const ssize_t got =
+            fds[i].revents != 0 ? ::read(channel.fd.Get(), buffer.data(), buffer.size()) : -2;
+        if (got > 0) {
+            channel.pending.append(buffer.data(), static_cast<std::size_t>(got));
+        } else if (got == 0 || (got == -1 && errno != EINTR)) {
+            channel.ended = true;
         }
     }
+    return true;
 }
 
-bool ChildProcess::Fill(Channel& channel, Clock::time_point deadline) {
-    if (channel.ended) {
-        return false;
-    }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd ready{.fd = channel.fd.Get(), .events = POLLIN, .revents = 0};
-    const int n = ::poll(&ready, 1, static_cast<int>(left > 0 ? left : 0));
-    if (n <= 0) {
-        return false;
-    }
-    ReadSome(channel.fd, channel.pending, channel.ended);
-    return !channel.ended;
-}
-
-std::optional<std::string> ChildProcess::ReadLine(Stream stream,
-                                                  std::chrono::milliseconds timeout) {
+std::optional<std::string> ChildProcess::ReadLine(Stream stream, milliseconds timeout) {
     Channel& channel = channels_[Index(stream)];
     const auto deadline = Clock::now() + timeout;
-    while (true) {
-        const auto end = channel.pending.find('\n');
-        if (end != std::string::npos) {
-            std::string line = channel.pending.substr(0, end);
-            channel.pending.erase(0, end + 1);
-            channel.seen.push_back(line);
-            return line;
-        }
-        if (!Fill(channel, deadline)) {
-            if (channel.ended && !channel.pending.empty()) {
-                std::string rest = std::move(channel.pending);
-                channel.pending.clear();
-                channel.seen.push_back(rest);
-                return rest;
-            }
-            if (channel.ended || Clock::now() >= deadline) {
-                return std::nullopt;
-            }
-        }
+    while (channel.pending.find('\n') == std::string::npos && !channel.ended &&
+           (Fill(&channel, deadline) || Clock::now() < deadline)) {
     }
+    const auto end = channel.pending.find('\n');
+    if (end == std::string::npos && (!channel.ended || channel.pending.empty())) {
+        return std::nullopt;  // time-out, or all was read
+    }
+    std::string line = channel.pending.substr(0, end);
+    channel.pending.erase(0, end == std::string::npos ? end : end + 1);
+    channel.seen.push_back(line);
+    return line;
 }
 
 std::optional<std::string> ChildProcess::WaitForLine(Stream stream, std::string_view text,
-                                                     std::chrono::milliseconds timeout) {
+                                                     milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (true) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        auto line = ReadLine(stream, std::max(left, std::chrono::milliseconds(0)));
-        if (!line) {
-            return std::nullopt;
-        }
+    while (auto line = ReadLine(stream, std::chrono::ceil<milliseconds>(deadline - Clock::now()))) {
         if (line->find(text) != std::string::npos) {
             return line;
         }
     }
+    return std::nullopt;
 }
 
-std::string ChildProcess::ReadRest(Stream stream, std::chrono::milliseconds timeout) {
+std::string ChildProcess::ReadRest(Stream stream, milliseconds timeout) {
     Channel& channel = channels_[Index(stream)];
     const auto deadline = Clock::now() + timeout;
-    while (Fill(channel, deadline) || (!channel.ended && Clock::now() < deadline)) {
+    while (!channel.ended && (Fill(&channel, deadline) || Clock::now() < deadline)) {
     }
     return std::exchange(channel.pending, std::string());
 }
 
 bool ChildProcess::Signal(int signal_number) const {
-    return pid_ > 0 && !raw_status_ && ::kill(pid_, signal_number) == 0;
+    return !raw_status_ && ::kill(pid_, signal_number) == 0;
 }
 
-bool ChildProcess::Reap() {
-    if (raw_status_) {
-        return true;
-    }
+bool ChildProcess::Reap(bool block) {
     int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    pid_t got = 0;
+    while (!raw_status_ && (got = ::waitpid(pid_, &status, block ? 0 : WNOHANG)) < 0 &&
+           errno == EINTR) {
+    }
+    if (got == pid_) {
         raw_status_ = status;
     }
     return raw_status_.has_value();
 }
 
-std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!Reap()) {
-        if (Clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+std::optional<int> ChildProcess::Wait(milliseconds timeout) {
+    for (const auto deadline = Clock::now() + timeout; !Reap() && Clock::now() < deadline;) {
+        std::this_thread::sleep_for(milliseconds(5));
     }
-    return DecodeStatus(*raw_status_);
+    if (!raw_status_) {
+        return std::nullopt;
+    }
+    return WIFEXITED(*raw_status_) ? WEXITSTATUS(*raw_status_) : 128 + WTERMSIG(*raw_status_);
 }
 
-ProcessResult ChildProcess::Finish(std::chrono::milliseconds timeout) {
+ProcessResult ChildProcess::Finish(milliseconds timeout) {
     ProcessResult result;
-    auto deadline = Clock::now() + timeout;
-    std::optional<Clock::time_point> ended_at;
-    while (true) {
-        if (!ended_at && Reap()) {
-            ended_at = Clock::now();
-        }
-        std::array<pollfd, 2> fds{};
-        std::array<Channel*, 2> polled{};
-        nfds_t count = 0;
-        for (Channel& channel : channels_) {
-            if (!channel.ended) {
-                fds[count] = {channel.fd.Get(), POLLIN, 0};
-                polled[count++] = &channel;
-            }
-        }
-        if (ended_at && count == 0) {
-            break;
-        }
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            if (!result.timed_out) {
-                // Kill it, then give the streams a moment to close.
-                ::kill(pid_, SIGKILL);
-                result.timed_out = true;
-                deadline = now + DRAIN_AFTER_KILL;
-                continue;
-            }
-            // Something else holds the streams: stop listening.
-            int status = 0;
-            while (!raw_status_ && ::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-            }
-            if (!raw_status_) {
-                raw_status_ = status;
-                ended_at = Clock::now();
+    const auto deadline = Clock::now() + timeout;
+    while (!Reap() || !channels_[0].ended || !channels_[1].ended) {
+        if (Clock::now() >= deadline) {
+            KillGroup();
+            result.timed_out = true;
+            Reap(true);
+            // Keep what the pipes already hold; whatever may still hold
+            // them open (outside the group) is not waited for.
+            while (Fill(nullptr, Clock::now())) {
             }
             break;
         }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-        // While the child runs, look at its exit now and then even when it
-        // prints nothing.
-        const int wait_ms = static_cast<int>(std::min<long long>(left, count > 0 ? 50 : 5));
-        if (::poll(fds.data(), count, wait_ms) > 0) {
-            for (nfds_t i = 0; i < count; ++i) {
-                if (fds[i].revents != 0) {
-                    ReadSome(polled[i]->fd, polled[i]->pending, polled[i]->ended);
-                }
-            }
-        }
+        // Short slices: the exit is looked at even while the child prints nothing.
+        Fill(nullptr, std::min(deadline, Clock::now() + milliseconds(10)));
     }
-    result.seconds = std::chrono::duration<double>(*ended_at - started_).count();
-    if (WIFEXITED(*raw_status_)) {
+    result.seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+    if (raw_status_ && WIFEXITED(*raw_status_)) {
         result.exit_code = WEXITSTATUS(*raw_status_);
-    } else if (WIFSIGNALED(*raw_status_)) {
+    } else if (raw_status_ && WIFSIGNALED(*raw_status_)) {
         result.term_signal = WTERMSIG(*raw_status_);
     }
-    result.out = std::exchange(channels_[Index(Stream::Out)].pending, std::string());
-    result.err = std::exchange(channels_[Index(Stream::Err)].pending, std::string());
+    result.out = std::exchange(channels_[0].pending, std::string());
+    result.err = std::exchange(channels_[1].pending, std::string());
     return result;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+    return ChildProcess(argv, options).Finish(options.timeout);
+}
+
+std::string BinPath(const std::string& name) {
+    return std::string(KORVANE_BIN_DIR) + "/" + name;
+}
+
+ProcessResult RunCli(const std::vector<std::string>& args, const ProcessOptions& options) {
+    std::vector<std::string> argv{BinPath("korvane-cli")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(argv, options);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
 }
 
 }  // namespace korvane::testing

@@ -14,17 +14,19 @@
 
 namespace korvane::testing {
 
-// A program run by a test: started from argv without a shell, stdin from
-// /dev/null, stdout and stderr each on a pipe read line by line with a
-// time-out. For one-shot runs RunProcess (support/run_process.hpp) is simpler.
-// Owned by one test thread; the destructor kills a child that still runs
-// (SIGKILL) and reaps it, so no test leaves a process behind.
+// The one way tests run a program: argv[0] (looked up on PATH when it has no
+// slash) started with posix_spawn, without a shell, leading a process group of
+// its own, with default signal handling, the options' environment, folder and
+// standard input, and stdout and stderr each on a pipe that the test reads
+// line by line or to the end, with time-outs. Owned by one test thread; the
+// destructor kills the process group of a child not yet reaped and reaps it,
+// so no test leaves a process behind.
 class ChildProcess {
 public:
     enum class Stream { Out = 0, Err = 1 };
 
-    // Throws when the program cannot be started.
-    explicit ChildProcess(const std::vector<std::string>& argv);
+    // Throws std::runtime_error when the program cannot be started.
+    explicit ChildProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -44,13 +46,13 @@ public:
         return channels_[Index(stream)].seen;
     }
 
+    // Sends a signal to the child alone; false once it has been reaped.
     bool Signal(int signal_number) const;
     // The exit code, or 128 + the signal that ended it; nothing on time-out.
     [[nodiscard]] std::optional<int> Wait(std::chrono::milliseconds timeout);
     // Reads both streams to their end and waits for the exit, at most
-    // `timeout`; then kills the child and reports timed_out. The result holds
-    // what ReadLine and ReadRest had not taken yet, and the seconds since the
-    // start.
+    // `timeout`; then kills the process group and reports timed_out. The
+    // result holds what ReadLine and ReadRest had not taken yet.
     [[nodiscard]] ProcessResult Finish(std::chrono::milliseconds timeout);
 
     [[nodiscard]] pid_t Pid() const noexcept { return pid_; }
@@ -65,10 +67,14 @@ private:
     static constexpr std::size_t Index(Stream stream) noexcept {
         return static_cast<std::size_t>(stream);
     }
-    // Reads what is there, waiting at most until `deadline`; false at time-out or end.
-    bool Fill(Channel& channel, std::chrono::steady_clock::time_point deadline);
+    // Waits until `only` (both channels when null) has something to read, at
+    // most until `deadline`, and reads once from each that has; `ended` at
+    // end of data or on an error. False when nothing was readable.
+    bool Fill(Channel* only, std::chrono::steady_clock::time_point deadline);
     // Takes the exit status if the child has ended; true once it has.
-    bool Reap();
+    bool Reap(bool block = false);
+    // Kills the child and everything in its process group.
+    void KillGroup() const;
 
     pid_t pid_ = -1;
     std::chrono::steady_clock::time_point started_;

@@ -15,12 +15,12 @@ struct ProcessOptions {
     std::map<std::string, std::string> set_env;
     // Variables removed from the child's environment.
     std::vector<std::string> unset_env;
-    // Written to the child's standard input, which is then closed; without
-    // it the child reads /dev/null.
+    // The child's standard input, read to its end; without it the child reads
+    // /dev/null.
     std::optional<std::string> stdin_text;
     // The child's working directory; this process's when empty.
     std::filesystem::path working_directory;
-    // After this the child and everything in its process group are killed.
+    // How long RunProcess lets the child run before it kills its process group.
     std::chrono::milliseconds timeout{30'000};
 };
 
@@ -28,15 +28,14 @@ struct ProcessResult {
     int exit_code = -1;      // the child's exit status; -1 when it did not exit by itself
     int term_signal = 0;     // the signal that ended it, 0 when it exited
     bool timed_out = false;  // killed because it outlived the timeout
-    std::string out;         // everything it wrote to standard output
-    std::string err;         // everything it wrote to standard error
+    std::string out;         // what it wrote to standard output
+    std::string err;         // what it wrote to standard error
     double seconds = 0;      // from its start until it had ended and its output was in
 };
 
 // Runs argv[0] (looked up on PATH when it has no slash) with the arguments,
-// without a shell, in a process group of its own. Collects both output
-// streams until the child has exited and both are closed. Throws
-// std::runtime_error when the child cannot be started.
+// without a shell, as ChildProcess(argv, options).Finish(options.timeout).
+// Throws std::runtime_error when the child cannot be started.
 [[nodiscard]] ProcessResult RunProcess(const std::vector<std::string>& argv,
                                        const ProcessOptions& options = {});
 

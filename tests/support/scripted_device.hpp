@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/unique_fd.hpp"
+#include "support/loopback_socket.hpp"
 
 namespace korvane::testing {
 
@@ -34,7 +35,7 @@ public:
 private:
     void Serve();
 
-    UniqueFd socket_;
+    LoopbackSocket socket_;
     UniqueFd wake_read_;
     UniqueFd wake_write_;
     std::vector<Reply> script_;

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "proc/child_text_decoder.hpp"
+#include "proc/command_line.hpp"
+#include "proc/ping_command_line.hpp"
+
+namespace korvane {
+namespace {
+
+const std::string FFFD = "\xEF\xBF\xBD";
+
+struct Row {
+    const char* codeset;
+    std::vector<std::string> reads;  // what successive reads of a pipe gave
+    std::string text;                // Decode of each read and "|", then Flush
+};
+
+TEST(ChildTextDecoder, TurnsReadsIntoWholeCharacters) {
+    const std::vector<Row> rows = {
+        // A character split between reads comes out whole with the later read.
+        {"UTF-8", {"a\xE2", "\x82\xAC", "z"}, "a|€|z|"},
+        {"UTF-8", {"\xF0\x9D", "", "\x84", "\x9E!"}, "|||\xF0\x9D\x84\x9E!|"},
+        // Bytes that form no character become U+FFFD: a stray continuation,
+        // overlong forms, a surrogate, past U+10FFFF, a character cut short.
+        {"UTF-8", {"a\x80z"}, "a" + FFFD + "z|"},
+        {"UTF-8", {"\xC0\xAF\xE0\x80"}, FFFD + FFFD + FFFD + FFFD + "|"},
+        {"UTF-8", {"\xED\xA0\xF4\x90"}, FFFD + FFFD + FFFD + FFFD + "|"},
+        {"UTF-8", {"\xE2\x82z"}, FFFD + "z|"},
+        {"UTF-8", {"ab\xF0\x9D\x84"}, "ab|" + FFFD},  // unfinished at the end of data
+        // The C locale's ASCII passes UTF-8 through; other codesets are converted.
+        {"ANSI_X3.4-1968", {"caf\xC3\xA9"}, "café|"},
+        {"ISO-8859-1", {"caf\xE9"}, "café|"},
+        {"GB18030", {"\xD6", "\xD0\xCE\xC4 ok"}, "|中文 ok|"},
+        {"GB18030", {"a\xFF", "b\xD6"}, "a" + FFFD + "|b|" + FFFD},
+    };
+    for (const Row& row : rows) {
+        ChildTextDecoder decoder(row.codeset);
+        std::string text;
+        for (const std::string& read : row.reads) {
+            text += decoder.Decode(read) + "|";
+        }
+        EXPECT_EQ(text + decoder.Flush(), row.text) << row.codeset << " row " << &row - rows.data();
+        // Nothing is held over into what comes next.
+        EXPECT_EQ(decoder.Flush() + decoder.Decode(std::string("x")), "x");
+    }
+}
+
+// The codeset a child writes in is its environment's, not this process's
+// locale (which stays "C"). Each test runs in a process of its own.
+TEST(ChildOutputCodeset, FollowsTheEnvironment) {
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    EXPECT_EQ(ChildOutputCodeset(), "UTF-8");
+    ::setenv("LC_ALL", "xx_NOWHERE.KORVANE", 1);  // not installed: the child falls back to "C"
+    EXPECT_EQ(ChildOutputCodeset(), "ANSI_X3.4-1968");
+}
+
+TEST(SplitCommandLine, SplitsOnWhiteSpaceOnly) {
+    const std::pair<std::string, std::vector<std::string>> rows[] = {
+        {"  ping\t-c  4\n127.0.0.1 \r\v\f", {"ping", "-c", "4", "127.0.0.1"}},
+        {" \t \n", {}},
+        // No quoting, escaping or shell syntax: all else belongs to a word.
+        {"a;b c&&d |e 'x y'", {"a;b", "c&&d", "|e", "'x", "y'"}},
+        {"a\\ b $(c) `d` $HOME 中文", {"a\\", "b", "$(c)", "`d`", "$HOME", "中文"}},
+    };
+    for (const auto& [line, words] : rows) {
+        EXPECT_EQ(SplitCommandLine(line), words) << line;
+    }
+}
+
+TEST(PingCommandLine, IsTheCountedPingFollowedByTheTypedTextUnchanged) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"192.168.1.88", "ping -c 4 192.168.1.88"},
+        {" 127.0.0.1  -i 0.2 ", "ping -c 4  127.0.0.1  -i 0.2 "},
+    };
+    for (const auto& [typed, line] : rows) {
+        EXPECT_EQ(PingCommandLine(typed), line) << typed;
+    }
+}
+
+}  // namespace
+}  // namespace korvane
