@@ -104,48 +104,30 @@ TEST(DownloadJob, FilesArriveWholeWithExactProgress) {
     }
 }
 
-// A device that acknowledges every datagram twice and refuses the end: the
-// duplicates must never stand in for the end's own verdict. Many at once, so
-// that every interleaving of duplicate and next send comes up.
-TEST(DownloadJob, DuplicateAcknowledgementsNeverHideARefusedEnd) {
+// Failures end the job at the failing datagram, after its full wait, and
+// nothing after it is sent. A device that acknowledges every datagram twice
+// and refuses the end is there thirty times, all at once, so that every
+// interleaving of a duplicate and the next send comes up: the duplicates must
+// never stand in for the end's own verdict.
+TEST(DownloadJob, FailuresStopAtTheFailingDatagram) {
     const auto queue = Queue(320000);
     const auto n = static_cast<std::uint32_t>(queue->size());
-    std::vector<std::future<void>> runs;
-    for (int i = 0; i < 30; ++i) {
-        runs.push_back(std::async(std::launch::async, [&, i] {
-            auto device = StartDevice(Device(20 + i), {.refuse_nth = n, .duplicate_acks = true});
-            Job job(20 + i, queue);
-            const DownloadOutcome outcome = job.Run();
-            EXPECT_EQ(outcome.result, DownloadResult::Refused) << i;
-            EXPECT_EQ(outcome.failed_index, n - 1) << i;
-            EXPECT_EQ(job.Count(UM_PACKET_ACKED), n - 1) << i;
-            EXPECT_EQ(job.posts.back(), (Notification{.code = UM_DOWNLOAD_DONE, .first = 0}));
-        }));
-    }
-    for (auto& run : runs) {
-        run.get();
-    }
-}
-
-// Failures end the job at the failing datagram, after its full wait, and
-// nothing after it is sent.
-TEST(DownloadJob, FailuresStopAtTheFailingDatagram) {
     struct Case {
         FaultPlan faults;
         DownloadResult result;
         std::size_t index;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {{.refuse_nth = 1}, DownloadResult::Refused, 0},
         {{.drop_reply_nth = 3}, DownloadResult::TimedOut, 2},
-        {{.drop_reply_nth = 5}, DownloadResult::TimedOut, 4},
+        {{.drop_reply_nth = n}, DownloadResult::TimedOut, n - 1},
         {{.reply_delay = 5500ms}, DownloadResult::TimedOut, 0},
     };
-    const auto queue = Queue(20000);
+    cases.resize(34, {{.refuse_nth = n, .duplicate_acks = true}, DownloadResult::Refused, n - 1});
     std::vector<std::future<void>> runs;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         runs.push_back(std::async(std::launch::async, [&, i] {
-            const int address = 60 + static_cast<int>(i);
+            const int address = 20 + static_cast<int>(i);
             auto device = StartDevice(Device(address), cases[i].faults);
             Job job(address, queue);
             const auto start = Clock::now();
@@ -154,6 +136,7 @@ TEST(DownloadJob, FailuresStopAtTheFailingDatagram) {
             EXPECT_EQ(outcome.result, cases[i].result) << i;
             EXPECT_EQ(outcome.failed_index, cases[i].index) << i;
             EXPECT_EQ(outcome.acknowledged, cases[i].index) << i;
+            EXPECT_EQ(job.Count(UM_PACKET_ACKED), cases[i].index) << i;
             EXPECT_EQ(job.posts.back(), (Notification{.code = UM_DOWNLOAD_DONE, .first = 0}));
             EXPECT_GE(took, 4500ms) << i;
             EXPECT_LE(took, 8s) << i;

@@ -93,22 +93,6 @@ TEST(MaintenanceCommands, RepliesDecideWhatTheOperatorIsTold) {
     }
 }
 
-TEST(MaintenanceCommands, InvalidAddressIsRefusedBeforeAnythingIsSent) {
-    RecordingSink sink;
-    DeviceLink link(sink);
-    for (const char* text : {"abc", "", "127.0.5", "127.0.5.9 127.0.5.10", "0.0.0.0"}) {
-        std::vector<CommandOutcome> shown;
-        const auto start = Clock::now();
-        EXPECT_EQ(
-            RestoreIp(link, text, [&](const CommandOutcome& o) { shown.push_back(o); }).message,
-            messages::IP_INVALID);
-        EXPECT_EQ(GetMachineCode(link, text).status, CommandStatus::InvalidAddress);
-        EXPECT_LT(Clock::now() - start, 1s);
-        ASSERT_EQ(shown.size(), 1u) << text;
-        EXPECT_EQ(shown[0].status, CommandStatus::InvalidAddress);
-    }
-}
-
 TEST(MaintenanceCommands, CancelEndsTheWaitAtOnce) {
     ScriptedDevice device("127.0.5.20", {{std::nullopt}});
     RecordingSink sink;
