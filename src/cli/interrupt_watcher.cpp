@@ -55,7 +55,7 @@ void InterruptWatcher::RestoreMask() noexcept {
     }
 }
 
-void InterruptWatcher::Run() {
+void InterruptWatcher::Run() noexcept {
     for (;;) {
         std::array<pollfd, 2> fds{{{.fd = signal_fd_.Get(), .events = POLLIN, .revents = 0},
                                    {.fd = stop_fd_.Get(), .events = POLLIN, .revents = 0}}};

@@ -32,7 +32,7 @@ public:
     [[nodiscard]] int Signal() const noexcept { return signal_.load(); }
 
 private:
-    void Run();
+    void Run() noexcept;
     void RestoreMask() noexcept;
 
     std::function<void()> on_signal_;

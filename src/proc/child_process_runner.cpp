@@ -202,23 +202,23 @@ std::string ChildProcessRunner::CollectedOutput() const {
 
 void ChildProcessRunner::OnChildStarted(const std::string& /*command*/) {}
 
-void ChildProcessRunner::OnChildStdOutWrite(std::string_view text) {
+void ChildProcessRunner::OnChildStdOutWrite(std::string_view text) noexcept {
     const std::lock_guard lock(output_mutex_);
     collected_output_.append(text);
 }
 
-void ChildProcessRunner::OnChildStdErrWrite(std::string_view text) {
+void ChildProcessRunner::OnChildStdErrWrite(std::string_view text) noexcept {
     const std::lock_guard lock(output_mutex_);
     collected_output_.append(text);
 }
 
-void ChildProcessRunner::OnChildTerminate() {}
+void ChildProcessRunner::OnChildTerminate() noexcept {}
 
-void ChildProcessRunner::StdOutReader(int fd, int wake_fd) {
+void ChildProcessRunner::StdOutReader(int fd, int wake_fd) noexcept {
     ReadUntilEnd(fd, wake_fd, Stream::Out);
 }
 
-void ChildProcessRunner::StdErrReader(int fd, int wake_fd) {
+void ChildProcessRunner::StdErrReader(int fd, int wake_fd) noexcept {
     ReadUntilEnd(fd, wake_fd, Stream::Err);
 }
 
@@ -276,7 +276,7 @@ void ChildProcessRunner::ReadUntilEnd(int fd, int wake_fd, Stream stream) {
     state_changed_.notify_all();
 }
 
-void ChildProcessRunner::ExitWatcher(pid_t pid) {
+void ChildProcessRunner::ExitWatcher(pid_t pid) noexcept {
     // WNOWAIT leaves the child a zombie: its pid (and so its process-group id)
     // stays reserved until StopChild reaps it.
     siginfo_t info{};

@@ -34,6 +34,9 @@ namespace korvane {
 // StopChild ends that whole group if the child still runs, or if members of
 // it still hold the output pipes after the child has ended.
 //
+// The hooks run on the runner's threads, where an exception has nowhere to
+// go: they must not throw (they are noexcept).
+//
 // Subclasses that override a hook must call StopChild() in their own
 // destructor: the hooks run on the runner's threads, which must be gone
 // before the subclass's part of the object is.
@@ -92,20 +95,20 @@ protected:
     // Called once after a successful start, on the caller's thread.
     virtual void OnChildStarted(const std::string& command);
     // Each converted piece of standard output, on the StdOutReader thread.
-    virtual void OnChildStdOutWrite(std::string_view text);
+    virtual void OnChildStdOutWrite(std::string_view text) noexcept;
     // Each converted piece of standard error, on the StdErrReader thread;
     // also the start-failure text, on the caller's thread.
-    virtual void OnChildStdErrWrite(std::string_view text);
+    virtual void OnChildStdErrWrite(std::string_view text) noexcept;
     // Once when the child has ended, on the ExitWatcher thread.
-    virtual void OnChildTerminate();
+    virtual void OnChildTerminate() noexcept;
 
 private:
     enum class Stream { Out, Err };
 
-    void StdOutReader(int fd, int wake_fd);
-    void StdErrReader(int fd, int wake_fd);
+    void StdOutReader(int fd, int wake_fd) noexcept;
+    void StdErrReader(int fd, int wake_fd) noexcept;
     void ReadUntilEnd(int fd, int wake_fd, Stream stream);
-    void ExitWatcher(pid_t pid);
+    void ExitWatcher(pid_t pid) noexcept;
 
     void SignalChildGroup(int signal_number) const;
     [[nodiscard]] bool WaitForReaders(std::chrono::milliseconds limit);

@@ -33,15 +33,15 @@ public:
 
 protected:
     void OnChildStarted(const std::string& /*command*/) override { ++started; }
-    void OnChildStdOutWrite(std::string_view text) override {
+    void OnChildStdOutWrite(std::string_view text) noexcept override {
         out += text;
         ChildProcessRunner::OnChildStdOutWrite(text);
     }
-    void OnChildStdErrWrite(std::string_view text) override {
+    void OnChildStdErrWrite(std::string_view text) noexcept override {
         err += text;
         ChildProcessRunner::OnChildStdErrWrite(text);
     }
-    void OnChildTerminate() override { ++ended; }
+    void OnChildTerminate() noexcept override { ++ended; }
 };
 
 void RunToEnd(ChildProcessRunner& runner, const std::string& command) {
