@@ -8,15 +8,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <functional>
 #include <mutex>
-#include <numeric>
 #include <thread>
 #include <vector>
 
 #include "link/device_address.hpp"
 #include "link/protocol.hpp"
 #include "support/loopback_socket.hpp"
+#include "support/sample_bytes.hpp"
 
 namespace korvane {
 namespace {
@@ -25,19 +24,16 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using testing::LoopbackSocket;
 
-// Keeps what the endpoint hands over; `during` runs inside each hand-over.
+// Keeps what the endpoint hands over; while `hold` is set, a hand-over
+// waits (and says so in `holding`).
 class Collector final : public DeviceReplyHandler {
 public:
-    std::function<void(std::size_t index)> during;
+    std::atomic<bool> hold{false};
+    std::atomic<bool> holding{false};
 
     void HandleDeviceReply(std::span<const std::uint8_t> datagram) noexcept override {
-        std::size_t index = 0;
-        {
-            const std::lock_guard lock(mutex_);
-            index = entered_++;
-        }
-        if (during) {
-            during(index);
+        for (; hold; holding = true) {
+            std::this_thread::sleep_for(1ms);
         }
         const std::lock_guard lock(mutex_);
         got_.emplace_back(datagram.begin(), datagram.end());
@@ -55,15 +51,8 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::size_t entered_ = 0;
     std::vector<Bytes> got_;
 };
-
-Bytes Pattern(std::size_t size) {
-    Bytes bytes(size);
-    std::iota(bytes.begin(), bytes.end(), std::uint8_t{7});
-    return bytes;
-}
 
 struct Wire {
     LoopbackSocket device;
@@ -90,7 +79,7 @@ struct Wire {
 // sender; larger and empty datagrams are dropped without stopping the loop.
 TEST(UdpEndpoint, SendsWholeDatagramsAndHandsOverRepliesWithinTheBuffer) {
     Wire wire("127.0.1.1");
-    const Bytes largest = Pattern(MAX_DATA_PACKET_SIZE);
+    const Bytes largest = testing::SampleBytes(MAX_DATA_PACKET_SIZE);
     EXPECT_EQ(wire.Exchange(Bytes(largest.begin(), largest.begin() + 5),
                             Bytes(largest.begin() + 5, largest.end())),
               largest);
@@ -99,8 +88,8 @@ TEST(UdpEndpoint, SendsWholeDatagramsAndHandsOverRepliesWithinTheBuffer) {
     EXPECT_FALSE(wire.device.Receive(100ms).has_value()) << "an empty send went out";
 
     LoopbackSocket stranger("127.0.1.2");
-    const Bytes full = Pattern(5200);
-    ASSERT_TRUE(wire.device.SendTo(wire.back, Pattern(5201)));
+    const Bytes full = testing::SampleBytes(5200);
+    ASSERT_TRUE(wire.device.SendTo(wire.back, testing::SampleBytes(5201)));
     ASSERT_TRUE(wire.device.SendTo(wire.back, Bytes{}));
     ASSERT_TRUE(wire.device.SendTo(wire.back, full));
     ASSERT_TRUE(stranger.SendTo(wire.back, Bytes{0x12, 0, 1, 6}));
@@ -113,25 +102,16 @@ TEST(UdpEndpoint, SendsWholeDatagramsAndHandsOverRepliesWithinTheBuffer) {
 // still unread when the request goes out.
 TEST(UdpEndpoint, AReplyWaitingBeforeTheSendIsDropped) {
     Wire wire("127.0.1.3");
-    std::atomic<bool> held{false};
-    std::atomic<bool> release{false};
-    wire.collector.during = [&](std::size_t index) {
-        if (index == 0) {
-            held = true;
-            while (!release) {
-                std::this_thread::sleep_for(1ms);
-            }
-        }
-    };
+    wire.collector.hold = true;
     wire.Exchange({0x11, 0, 0});
     ASSERT_TRUE(wire.device.SendTo(wire.back, Bytes{0x11, 0, 0, 6}));
-    while (!held) {
+    while (!wire.collector.holding) {
         std::this_thread::sleep_for(1ms);
     }
     ASSERT_TRUE(wire.device.SendTo(wire.back, Bytes{0x11, 0, 0, 6, 0xD0}));  // the duplicate
     std::this_thread::sleep_for(5ms);
     wire.Exchange({0x12, 0, 1});
-    release = true;
+    wire.collector.hold = false;
     ASSERT_TRUE(wire.device.SendTo(wire.back, Bytes{0x12, 0, 1, 6}));
     EXPECT_EQ(wire.collector.After(2), (std::vector<Bytes>{{0x11, 0, 0, 6}, {0x12, 0, 1, 6}}));
 }
