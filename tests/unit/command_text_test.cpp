@@ -32,8 +32,9 @@ TEST(ChildTextDecoder, TurnsReadsIntoWholeCharacters) {
         {"UTF-8", {"ab\xF0\x9D\x84"}, "ab|" + FFFD},  // unfinished at the end of data
         // The C locale's ASCII passes UTF-8 through; other codesets are converted.
         {"ANSI_X3.4-1968", {"caf\xC3\xA9"}, "café|"},
+        {"ISO-8859-1", {"caf\xE9"}, "café|"},
         {"GB18030", {"\xD6", "\xD0\xCE\xC4 ok"}, "|中文 ok|"},
-        {"GB18030", {"a\xFF", "b\xD6"}, "a" + FFFD + "|b|" + FFFD},
+        {"GB18030", {"a\xFFz", "b\xD6"}, "a" + FFFD + "z|b|" + FFFD},
     };
     for (const Row& row : rows) {
         ChildTextDecoder decoder(row.codeset);
