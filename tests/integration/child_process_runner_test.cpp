@@ -13,7 +13,6 @@
 #include "proc/run_and_collect.hpp"
 #include "support/child_scripts.hpp"
 #include "support/run_process.hpp"
-#include "support/temp_dir.hpp"
 
 // Pings only loopback addresses 127.0.93.x.
 namespace korvane {
@@ -55,53 +54,33 @@ bool NoChildLeft() {
     return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
 
-// Gone, or a zombie left to whoever adopted it.
-bool Ended(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string pid_field, name, state;
-    return !(stat >> pid_field >> name >> state) || state == "Z";
-}
-
-// A child prints on both streams and exits at once, many times: its last
-// lines are never lost, each stream reaches its own hook, and a character
-// split between two 260-byte reads comes out whole.
-TEST(ChildProcessRunner, EverythingTheChildPrintsArrivesWhole) {
+// A child prints on both streams and exits with 3 at once, many times: its
+// last lines are never lost, each stream reaches its own hook, a character
+// split between two 260-byte reads comes out whole, and the hooks run once. A
+// command that cannot start says so and calls neither hook. Either way every
+// descriptor is released and no child is left.
+TEST(ChildProcessRunner, DeliversAllTheChildPrintedAndItsExitStatus) {
     testing::TempDir dir;
     const std::string line = std::string(259, 'a') + "€ split between two reads\n";
     const auto script = WriteScript(
-        dir, "print.sh", "echo " + line + "echo 'last error' >&2\nprintf 'no line feed'\n");
+        dir, "print.sh", "echo " + line + "echo 'last error' >&2\nprintf 'no line feed'\nexit 3\n");
+    const int fds_before = testing::CountOpenFds();
     for (int round = 0; round < 100; ++round) {
         Recorder runner;
         RunToEnd(runner, script.string());
         ASSERT_EQ(runner.out, line + "no line feed") << "round " << round;
         ASSERT_EQ(runner.err, "last error\n") << "round " << round;
-    }
-}
-
-// The exit status, hooks called once; or "Unable to start ..." and no child.
-// Either way every descriptor is released and no child is left.
-TEST(ChildProcessRunner, ReportsTheExitStatusOrWhyTheCommandDidNotStart) {
-    testing::TempDir dir;
-    const auto script = WriteScript(dir, "three.sh", "echo bye\nexit 3\n");
-    const int fds_before = testing::CountOpenFds();
-    {
-        Recorder runner;
-        RunToEnd(runner, script.string());
-        runner.StopChild();  // a second stop changes nothing
-        EXPECT_EQ(runner.ChildExitStatus(), 3);
-        EXPECT_EQ(runner.CollectedOutput(), "bye\n");
-        EXPECT_EQ(runner.started.load(), 1);
-        EXPECT_EQ(runner.ended.load(), 1);
+        ASSERT_EQ(runner.ChildExitStatus(), 3);
+        ASSERT_EQ(std::pair(runner.started.load(), runner.ended.load()), std::pair(1, 1));
     }
     for (const std::string command :
          {"/nonexistent-korvane/program -x 1", "korvane-not-there", ""}) {
         Recorder runner;
         EXPECT_FALSE(runner.StartChild(command, false));
         EXPECT_FALSE(runner.IsChildRunning());
-        runner.StopChild();
         EXPECT_EQ(runner.err, "Unable to start " + command + "\n");
         EXPECT_EQ(runner.CollectedOutput(), runner.err);
-        EXPECT_EQ(runner.started.load() + runner.ended.load(), 0);
+        EXPECT_EQ(std::pair(runner.started.load(), runner.ended.load()), std::pair(0, 0));
     }
     EXPECT_EQ(testing::CountOpenFds(), fds_before);
     EXPECT_TRUE(NoChildLeft());
@@ -138,7 +117,14 @@ TEST(ChildProcessRunner, StopEndsTheChildsGroupAndReturns) {
     ASSERT_TRUE(testing::WaitUntil([&] { return !runner.CollectedOutput().empty(); }, 10s));
     runner.StopChild();
     EXPECT_EQ(runner.ChildExitStatus(), 128 + SIGKILL);
-    EXPECT_TRUE(testing::WaitUntil([&] { return Ended(std::stoi(runner.out)); }, 5s));
+    // Its sleep is gone too, or a zombie left to whoever adopted it.
+    EXPECT_TRUE(testing::WaitUntil(
+        [stat_path = "/proc/" + std::to_string(std::stoi(runner.out)) + "/stat"] {
+            std::ifstream stat(stat_path);
+            std::string pid, name, state;
+            return !(stat >> pid >> name >> state) || state == "Z";
+        },
+        5s));
 
     const auto escape = WriteScript(dir, "escape.sh", "setsid sleep 1000 &\necho $!\necho done\n");
     Recorder escaped;
@@ -150,12 +136,14 @@ TEST(ChildProcessRunner, StopEndsTheChildsGroupAndReturns) {
 
 // No shell reads the command line; what the command started prints after it
 // has ended (more than a pipe holds) is kept; one that cannot start says so.
-TEST(RunAndCollect, GathersAllTheCommandPrintedOnBothStreams) {
+// The wait is bounded: a command still running at the limit is ended (here
+// killed, as it ignores SIGTERM) and what it printed so far is kept.
+TEST(RunAndCollect, GathersAllTheCommandPrintedWithinTheLimit) {
     testing::TempDir dir;
     const auto script =
         WriteScript(dir, "both.sh", "echo to-err >&2\necho \"$@\"\n(sleep 0.1; seq 20000) &\n");
     std::string output;
-    const RunOutcome outcome = RunAndCollect(script.string() + " $HOME a;b `id` 'x y' >x", output);
+    RunOutcome outcome = RunAndCollect(script.string() + " $HOME a;b `id` 'x y' >x", output);
     EXPECT_TRUE(outcome.started && !outcome.timed_out);
     EXPECT_EQ(outcome.exit_status, 0);
     std::string out = "$HOME a;b `id` 'x y' >x\n";
@@ -168,18 +156,12 @@ TEST(RunAndCollect, GathersAllTheCommandPrintedOnBothStreams) {
 
     EXPECT_FALSE(RunAndCollect("/nonexistent-korvane/ping -c 4 x", output).started);
     EXPECT_EQ(output, "Unable to start /nonexistent-korvane/ping -c 4 x\n");
-}
 
-// The wait is bounded: a command still running at the limit is ended (here
-// killed, as it ignores SIGTERM) and what it printed so far is kept.
-TEST(RunAndCollect, EndsACommandAtTheLimitAndKeepsItsOutput) {
     EXPECT_EQ(RUN_AND_COLLECT_LIMIT, 60s);
-    testing::TempDir dir;
-    const auto script =
+    const auto endless =
         WriteScript(dir, "endless.sh", "trap '' TERM\necho before\nwhile :; do sleep 1; done\n");
-    std::string output;
     const auto start = std::chrono::steady_clock::now();
-    const RunOutcome outcome = RunAndCollect(script.string(), output, 300ms);
+    outcome = RunAndCollect(endless.string(), output, 300ms);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
     EXPECT_TRUE(outcome.timed_out);
     EXPECT_EQ(outcome.exit_status, 128 + SIGKILL);

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -27,38 +29,6 @@ void Check(bool ok, const std::string& what) {
     if (!ok) {
         throw std::runtime_error(what + ": " + std::strerror(errno));
     }
-}
-
-// posix_spawn's two set-up objects, destroyed on every way out.
-struct SpawnSetup {
-    SpawnSetup() {
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSetup() {
-        ::posix_spawn_file_actions_destroy(&actions);
-        ::posix_spawnattr_destroy(&attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-    posix_spawn_file_actions_t actions{};
-    posix_spawnattr_t attributes{};
-};
-
-// This process's environment with the options applied, as "NAME=value" texts.
-std::vector<std::string> ChildEnvironment(const ProcessOptions& options) {
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        env.emplace_back(*entry);
-    }
-    std::erase_if(env, [&](const std::string& entry) {
-        const std::string name = entry.substr(0, entry.find('='));
-        return options.set_env.contains(name) || std::ranges::count(options.unset_env, name) > 0;
-    });
-    for (const auto& [name, value] : options.set_env) {
-        env.push_back(name + "=" + value);
-    }
-    return env;
 }
 
 // The null-terminated pointer array posix_spawn wants; `texts` must outlive it.
@@ -78,7 +48,15 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ProcessOp
         channels_[i].fd.Reset(fds[0]);
         write_ends[i].Reset(fds[1]);
     }
-    SpawnSetup setup;
+    // posix_spawn's two set-up objects, destroyed on every way out.
+    posix_spawn_file_actions_t actions{};
+    posix_spawnattr_t attributes{};
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attributes);
+    const std::unique_ptr<posix_spawn_file_actions_t, int (*)(posix_spawn_file_actions_t*)>
+        destroy_actions(&actions, ::posix_spawn_file_actions_destroy);
+    const std::unique_ptr<posix_spawnattr_t, int (*)(posix_spawnattr_t*)> destroy_attributes(
+        &attributes, ::posix_spawnattr_destroy);
     // stdin_text goes into an unnamed in-memory file that the child reads
     // from its start: the test never waits for the child to take it.
     UniqueFd input(options.stdin_text ? ::memfd_create("stdin", MFD_CLOEXEC) : -1);
@@ -87,31 +65,39 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ProcessOp
         Check(input && ::write(input.Get(), text.data(), text.size()) == std::ssize(text) &&
                   ::lseek(input.Get(), 0, SEEK_SET) == 0,
               "stdin file");
-        ::posix_spawn_file_actions_adddup2(&setup.actions, input.Get(), STDIN_FILENO);
+        ::posix_spawn_file_actions_adddup2(&actions, input.Get(), STDIN_FILENO);
     } else {
-        ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     }
-    ::posix_spawn_file_actions_adddup2(&setup.actions, write_ends[0].Get(), STDOUT_FILENO);
-    ::posix_spawn_file_actions_adddup2(&setup.actions, write_ends[1].Get(), STDERR_FILENO);
+    ::posix_spawn_file_actions_adddup2(&actions, write_ends[0].Get(), STDOUT_FILENO);
+    ::posix_spawn_file_actions_adddup2(&actions, write_ends[1].Get(), STDERR_FILENO);
     if (!options.working_directory.empty()) {
-        ::posix_spawn_file_actions_addchdir_np(&setup.actions, options.working_directory.c_str());
+        ::posix_spawn_file_actions_addchdir_np(&actions, options.working_directory.c_str());
     }
     // A process group of its own, so that a kill ends everything it started;
     // default handling of every signal and none blocked, whatever this process uses.
-    sigset_t signals;
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
     ::posix_spawnattr_setflags(
-        &setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    ::posix_spawnattr_setpgroup(&setup.attributes, 0);
-    sigfillset(&signals);
-    ::posix_spawnattr_setsigdefault(&setup.attributes, &signals);
-    sigemptyset(&signals);
-    ::posix_spawnattr_setsigmask(&setup.attributes, &signals);
+        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    ::posix_spawnattr_setsigdefault(&attributes, &all);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
 
     std::vector<std::string> args = argv;
-    std::vector<std::string> env = ChildEnvironment(options);
+    std::vector<std::string> env;  // this process's, with the options' variables set over it
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (!options.set_env.contains(std::string(*entry).substr(0, std::strcspn(*entry, "=")))) {
+            env.emplace_back(*entry);
+        }
+    }
+    for (const auto& [name, value] : options.set_env) {
+        env.push_back(name + "=" + value);
+    }
     started_ = Clock::now();
-    errno = ::posix_spawnp(&pid_, argv.at(0).c_str(), &setup.actions, &setup.attributes,
-                           CStrings(args).data(), CStrings(env).data());
+    errno = ::posix_spawnp(&pid_, argv.at(0).c_str(), &actions, &attributes, CStrings(args).data(),
+                           CStrings(env).data());
     Check(errno == 0, "cannot start " + argv[0]);
 }
 
@@ -154,7 +140,7 @@ bool ChildProcess::Fill(Channel* only, Clock::time_point deadline) {
 }
 
 std::optional<std::string> ChildProcess::ReadLine(Stream stream, milliseconds timeout) {
-    Channel& channel = channels_[Index(stream)];
+    Channel& channel = Of(stream);
     const auto deadline = Clock::now() + timeout;
     while (channel.pending.find('\n') == std::string::npos && !channel.ended &&
            (Fill(&channel, deadline) || Clock::now() < deadline)) {
@@ -165,7 +151,6 @@ std::optional<std::string> ChildProcess::ReadLine(Stream stream, milliseconds ti
     }
     std::string line = channel.pending.substr(0, end);
     channel.pending.erase(0, end == std::string::npos ? end : end + 1);
-    channel.seen.push_back(line);
     return line;
 }
 
@@ -181,7 +166,7 @@ std::optional<std::string> ChildProcess::WaitForLine(Stream stream, std::string_
 }
 
 std::string ChildProcess::ReadRest(Stream stream, milliseconds timeout) {
-    Channel& channel = channels_[Index(stream)];
+    Channel& channel = Of(stream);
     const auto deadline = Clock::now() + timeout;
     while (!channel.ended && (Fill(&channel, deadline) || Clock::now() < deadline)) {
     }
@@ -217,25 +202,23 @@ std::optional<int> ChildProcess::Wait(milliseconds timeout) {
 ProcessResult ChildProcess::Finish(milliseconds timeout) {
     ProcessResult result;
     const auto deadline = Clock::now() + timeout;
-    while (!Reap() || !channels_[0].ended || !channels_[1].ended) {
-        if (Clock::now() >= deadline) {
-            KillGroup();
-            result.timed_out = true;
-            Reap(true);
-            // Keep what the pipes already hold; whatever may still hold
-            // them open (outside the group) is not waited for.
-            while (Fill(nullptr, Clock::now())) {
-            }
-            break;
+    const auto all_read = [this] { return channels_[0].ended && channels_[1].ended; };
+    while (!all_read() && Clock::now() < deadline) {
+        Fill(nullptr, deadline);
+    }
+    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+    if (!all_read() || !Wait(std::max(left, milliseconds(0)))) {
+        KillGroup();
+        Reap(true);
+        result.timed_out = true;
+        // Keep what the pipes already hold; whatever may still hold them
+        // open (outside the group) is not waited for.
+        while (Fill(nullptr, Clock::now())) {
         }
-        // Short slices: the exit is looked at even while the child prints nothing.
-        Fill(nullptr, std::min(deadline, Clock::now() + milliseconds(10)));
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - started_).count();
     if (raw_status_ && WIFEXITED(*raw_status_)) {
         result.exit_code = WEXITSTATUS(*raw_status_);
-    } else if (raw_status_ && WIFSIGNALED(*raw_status_)) {
-        result.term_signal = WTERMSIG(*raw_status_);
     }
     result.out = std::exchange(channels_[0].pending, std::string());
     result.err = std::exchange(channels_[1].pending, std::string());
@@ -258,10 +241,9 @@ ProcessResult RunCli(const std::vector<std::string>& args, const ProcessOptions&
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
     }
     return lines;
 }

@@ -12,11 +12,10 @@ namespace korvane::testing {
 [[nodiscard]] inline std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint64_t seed) {
     std::mt19937_64 random(seed);
     std::vector<std::uint8_t> bytes(size);
-    for (std::size_t i = 0; i < size; i += 8) {
-        const std::uint64_t word = random();
-        for (std::size_t k = 0; k < 8 && i + k < size; ++k) {
-            bytes[i + k] = static_cast<std::uint8_t>(word >> (8 * k));
-        }
+    std::uint64_t word = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        word = i % 8 == 0 ? random() : word >> 8;
+        bytes[i] = static_cast<std::uint8_t>(word);
     }
     return bytes;
 }

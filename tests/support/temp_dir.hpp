@@ -1,25 +1,47 @@
 #pragma once
 
+#include <stdlib.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <span>
+#include <stdexcept>
 #include <string>
 
 namespace korvane::testing {
 
-// A fresh folder under the system's temp dir, removed with everything in it
-// when the object goes away.
+// A fresh folder under the system's temp dir, owned by one test and removed
+// with everything in it when the object goes away.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "korvane-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
     [[nodiscard]] const std::filesystem::path& Path() const noexcept { return path_; }
     // Writes `bytes` to Path()/name and returns the full path.
     std::filesystem::path WriteFile(const std::string& name,
-                                    std::span<const std::uint8_t> bytes) const;
+                                    std::span<const std::uint8_t> bytes) const {
+        const auto file = path_ / name;
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        if (!out) {
+            throw std::runtime_error("cannot write " + file.string());
+        }
+        return file;
+    }
 
 private:
     std::filesystem::path path_;

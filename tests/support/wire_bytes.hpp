@@ -15,12 +15,8 @@ namespace korvane::testing {
 // Datagram bytes written the way they are read in a capture: "12 00 01 06".
 // Blanks are ignored; anything else that is not hex stops the test.
 [[nodiscard]] inline std::vector<std::uint8_t> Hex(std::string_view text) {
-    std::string compact;
-    for (const char c : text) {
-        if (c != ' ') {
-            compact.push_back(c);
-        }
-    }
+    std::string compact(text);
+    std::erase(compact, ' ');
     auto bytes = FromHex(compact);
     if (!bytes) {
         throw std::invalid_argument("not hex: " + std::string(text));

@@ -24,9 +24,8 @@ TEST(ChildTextDecoder, TurnsReadsIntoWholeCharacters) {
         // A character split between reads comes out whole with the later read.
         {"UTF-8", {"a\xE2", "\x82\xAC", "z"}, "a|€|z|"},
         {"UTF-8", {"\xF0\x9D", "", "\x84", "\x9E!"}, "|||\xF0\x9D\x84\x9E!|"},
-        // Bytes that form no character become U+FFFD: a stray continuation,
+        // Bytes that form no character become U+FFFD: stray continuations,
         // overlong forms, a surrogate, past U+10FFFF, a character cut short.
-        {"UTF-8", {"a\x80z"}, "a" + FFFD + "z|"},
         {"UTF-8", {"\xC0\xAF\xE0\x80"}, FFFD + FFFD + FFFD + FFFD + "|"},
         {"UTF-8", {"\xED\xA0\xF4\x90"}, FFFD + FFFD + FFFD + FFFD + "|"},
         {"UTF-8", {"\xE2\x82z"}, FFFD + "z|"},
@@ -35,7 +34,7 @@ TEST(ChildTextDecoder, TurnsReadsIntoWholeCharacters) {
         {"ANSI_X3.4-1968", {"caf\xC3\xA9"}, "café|"},
         {"ISO-8859-1", {"caf\xE9"}, "café|"},
         {"GB18030", {"\xD6", "\xD0\xCE\xC4 ok"}, "|中文 ok|"},
-        {"GB18030", {"a\xFF", "b\xD6"}, "a" + FFFD + "|b|" + FFFD},
+        {"GB18030", {"a\xFFz", "b\xD6"}, "a" + FFFD + "z|b|" + FFFD},
     };
     for (const Row& row : rows) {
         ChildTextDecoder decoder(row.codeset);
@@ -72,13 +71,8 @@ TEST(SplitCommandLine, SplitsOnWhiteSpaceOnly) {
 }
 
 TEST(PingCommandLine, IsTheCountedPingFollowedByTheTypedTextUnchanged) {
-    const std::pair<std::string, std::string> rows[] = {
-        {"192.168.1.88", "ping -c 4 192.168.1.88"},
-        {" 127.0.0.1  -i 0.2 ", "ping -c 4  127.0.0.1  -i 0.2 "},
-    };
-    for (const auto& [typed, line] : rows) {
-        EXPECT_EQ(PingCommandLine(typed), line) << typed;
-    }
+    EXPECT_EQ(PingCommandLine("192.168.1.88"), "ping -c 4 192.168.1.88");
+    EXPECT_EQ(PingCommandLine(" 127.0.0.1  -i 0.2 "), "ping -c 4  127.0.0.1  -i 0.2 ");
 }
 
 }  // namespace
