@@ -8,7 +8,6 @@
 #include <iterator>
 #include <string>
 
-#include "frontend/json_text.hpp"
 #include "devsim/transfer_json.hpp"
 #include "support/temp_dir.hpp"
 #include "support/wire_bytes.hpp"
@@ -22,7 +21,6 @@ constexpr MachineCode CODE{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 const std::string H = std::string(ABC_HEADER);  // declares 3 bytes "abc", sequence 0
 const std::string D = std::string(ABC_DATA);    // "abc", sequence 1
 const std::string E = std::string(ABC_END);     // sequence 2
-const std::string EMPTY_MD5 = "d41d8cd98f00b204e9800998ecf8427e";
 
 // Request, refused by the fault plan?, reply (nullptr: none), "verdict:bytes" of an ended transfer.
 using Step = std::tuple<std::string, bool, const char*, const char*>;
@@ -33,13 +31,10 @@ TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
         {"43 00 00 00 00", false, "43 00 00 06", nullptr},
         {"43 00 00 00 00", true, "43 00 00 15", nullptr},
         {"81 00 00 00 00", false, "81 00 00 06 00 0E 11 22 33 44 55 66 77 88", nullptr},
-        {"81 00 00 00 00", true, "81 00 00 15", nullptr},
-        // Nothing in progress: nowhere to put data, nothing to end.
-        {"12 00 01 00 01 AA", false, "12 00 01 15", nullptr},
-        {"13 01 2C 00 00", false, "13 01 2C 15", nullptr},
+        // A short or refused header starts nothing: nowhere to put data.
         {"11 00 00 00 00 00 03", false, "11 00 00 15", nullptr},
         {H, true, "11 00 00 15", nullptr},
-        {D, false, "12 00 01 15", nullptr},  // the refused header started nothing
+        {D, false, "12 00 01 15", nullptr},
         // A good transfer in two chunks, past malformed and refused datagrams.
         {H, false, "11 00 00 06", nullptr},
         {"12 00 01 00 02 61", false, "12 00 01 15", nullptr},
@@ -82,11 +77,9 @@ TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
         SCOPED_TRACE("step " + std::to_string(step++) + ": " + request);
         const Response response = device.Respond(Hex(request), refuse);
         EXPECT_EQ(response.reply, reply ? std::optional(Hex(reply)) : std::nullopt);
-        const auto& record = response.finished;
-        EXPECT_EQ(record ? std::string(VerdictText(record->verdict)) + ":" +
-                               std::to_string(record->received_length)
-                         : "",
-                  ended ? ended : "");
+        const auto& r = response.finished;
+        const std::string verdict = r ? std::string(VerdictText(r->verdict)) + ":" : "";
+        EXPECT_EQ(r ? verdict + std::to_string(r->received_length) : "", ended ? ended : "");
     }
     // Good images only ("abc" and the empty one), and no temporary file left.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
@@ -97,9 +90,9 @@ TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
     (void)unwritable.Respond(Hex("11 0000 00000000" + std::string(32, '0')), false);
     const Response end = unwritable.Respond(Hex("13 0001 0000"), false);
     EXPECT_EQ(end.reply, Hex("13 00 01 15"));
-    EXPECT_EQ(TransferJsonLine(end.finished.value()),
-              R"({"length":0,"md5":")" + EMPTY_MD5 + R"(","verdict":"write-failed","path":""})");
-    EXPECT_EQ(JsonString("\"\\\n\t\x01"), R"("\"\\\n\t\u0001")");
+    EXPECT_EQ(
+        TransferJsonLine(end.finished.value()),
+        R"({"length":0,"md5":"d41d8cd98f00b204e9800998ecf8427e","verdict":"write-failed","path":""})");
 }
 
 }  // namespace
