@@ -91,22 +91,6 @@ TEST(MaintenanceCommands, RepliesDecideWhatTheOperatorIsTold) {
     }
 }
 
-TEST(MaintenanceCommands, CancelEndsTheWaitAtOnce) {
-    auto device = testing::StartDevice("127.0.5.20", {.drop_reply_nth = 1});
-    NotificationQueue sink;
-    DeviceLink link(sink);
-    std::thread closer([&] {
-        std::this_thread::sleep_for(200ms);
-        link.Ack().Cancel();
-    });
-    const auto start = Clock::now();
-    const CommandOutcome outcome = RestoreIp(link, "127.0.5.20");
-    closer.join();
-    EXPECT_LT(Clock::now() - start, 3s);
-    EXPECT_EQ(outcome.status, CommandStatus::Cancelled);
-    EXPECT_EQ(outcome.message, messages::RESTORE_IP_FAILED);
-}
-
 // A machine code that comes after the wait gave up is still shown while the
 // message box is open, but satisfies neither the next request nor the next
 // download's header.
