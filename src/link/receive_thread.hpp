@@ -9,6 +9,13 @@ namespace korvane {
 
 class UdpEndpoint;
 
+// Drains `socket_fd` without waiting: hands every pending datagram to
+// `endpoint` (OnArrival, with its kernel arrival stamp) in order of arrival,
+// until nothing is pending or `stop` is set. Empty and oversized datagrams and
+// errors end the pass unreported. Used by the receive loop and by a sender
+// that receives on its own thread.
+void DrainSocket(int socket_fd, UdpEndpoint& endpoint, const std::atomic<bool>& stop);
+
 // The receive loop of one UdpEndpoint, on a thread of its own: waits at most
 // 100 ms for the socket to become readable, drains it (each datagram handed to
 // the endpoint with its kernel arrival stamp, in order of arrival), pauses 10 ms, and again until
@@ -37,7 +44,6 @@ public:
 
 private:
     void Run() noexcept;
-    void Drain();
 
     UdpEndpoint& endpoint_;
     const int socket_fd_;  // owned by the endpoint

@@ -1,6 +1,7 @@
 #include "link/udp_endpoint.hpp"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -18,7 +19,8 @@ std::int64_t RealtimeNs() noexcept {
 
 }  // namespace
 
-UdpEndpoint::UdpEndpoint(DeviceReplyHandler& owner) : owner_(owner) {}
+UdpEndpoint::UdpEndpoint(DeviceReplyHandler& owner, ReceiveMode mode)
+    : owner_(owner), mode_(mode) {}
 
 UdpEndpoint::~UdpEndpoint() {
     UdpEndpoint::Close();
@@ -38,6 +40,9 @@ bool UdpEndpoint::Open() {
     // Arrival stamps are what tells a fresh reply from one that was already
     // waiting when the request went out; without them every reply counts.
     (void)::setsockopt(socket_.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &enable, sizeof enable);
+    if (mode_ == ReceiveMode::Caller) {
+        return true;
+    }
     receive_thread_ = std::make_unique<ReceiveThread>(*this, socket_.Get());
     if (!receive_thread_->Start()) {
         receive_thread_.reset();
@@ -89,6 +94,17 @@ void UdpEndpoint::OnArrival(std::span<const std::uint8_t> datagram, std::int64_t
         return;  // it was waiting in the socket before the latest request went out
     }
     (void)OnReceive(datagram);
+}
+
+void UdpEndpoint::ReceiveFor(std::chrono::milliseconds timeout) {
+    if (!socket_.Valid() || receive_thread_) {
+        return;  // with a receive thread, that thread alone receives
+    }
+    pollfd ready{.fd = socket_.Get(), .events = POLLIN, .revents = 0};
+    if (::poll(&ready, 1, static_cast<int>(timeout.count())) > 0) {
+        const std::atomic<bool> never{false};
+        DrainSocket(socket_.Get(), *this, never);
+    }
 }
 
 std::uint16_t UdpEndpoint::LocalPort() const {
