@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcli11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev openssl
   iputils-ping iproute2 util-linux procps fonts-wqy-microhei xvfb xauth python3 valgrind
+  # benchmark only: bench/fast_vs_tftp.sh measures against curl TFTP from tftpd-hpa
+  tftpd-hpa curl
 )
 
 missing=()
