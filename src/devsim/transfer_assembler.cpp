@@ -34,6 +34,7 @@ void TransferAssembler::Begin(std::uint16_t sequence, std::uint32_t length, cons
     record_.sequences.push_back(sequence);
     next_sequence_ = static_cast<std::uint16_t>(sequence + 1);
     md5_.Init();
+    hashed_ = 0;
     in_progress_ = true;
 }
 
@@ -48,8 +49,12 @@ ChunkOutcome TransferAssembler::Append(std::uint16_t sequence,
     }
     ++next_sequence_;
     record_.image.insert(record_.image.end(), payload.begin(), payload.end());
-    md5_.Update(payload);
     return {.accepted = true};
+}
+
+void TransferAssembler::CatchUp() {
+    md5_.Update(std::span<const std::uint8_t>(record_.image).subspan(hashed_));
+    hashed_ = record_.image.size();
 }
 
 std::optional<TransferRecord> TransferAssembler::Finish(std::uint16_t sequence) {
@@ -61,7 +66,9 @@ std::optional<TransferRecord> TransferAssembler::Finish(std::uint16_t sequence) 
 }
 
 TransferRecord TransferAssembler::Close(bool refused) {
+    CatchUp();
     in_progress_ = false;
+    hashed_ = 0;
     TransferRecord record = std::exchange(record_, TransferRecord{});
     record.sequences_in_order = SequencesInOrder(record.sequences);
     record.received_length = record.image.size();

@@ -38,13 +38,19 @@ public:
 
     [[nodiscard]] bool InProgress() const noexcept { return in_progress_; }
 
+    // Hashes the bytes appended since the last call. Append leaves the MD5
+    // for later so that a device can acknowledge a chunk first and hash it
+    // while the sender prepares the next one; Finish catches up by itself.
+    void CatchUp();
+
 private:
     // Ends the transfer in progress and judges it; a refused one is a Mismatch.
     [[nodiscard]] TransferRecord Close(bool refused);
 
     bool in_progress_ = false;
     std::uint16_t next_sequence_ = 0;
-    Md5Context md5_;  // of the bytes appended so far
+    Md5Context md5_;  // of the first hashed_ bytes of the image
+    std::size_t hashed_ = 0;
     TransferRecord record_;
 };
 

@@ -29,8 +29,9 @@ std::int64_t ArrivalStamp(msghdr& message) {
 
 }  // namespace
 
-void DrainSocket(int socket_fd, UdpEndpoint& endpoint, const std::atomic<bool>& stop) {
-    while (!stop.load()) {
+void DrainSocket(int socket_fd, UdpEndpoint& endpoint, const std::atomic<bool>& stop,
+                 std::size_t most) {
+    for (std::size_t handed = 0; handed < most && !stop.load(); ++handed) {
         // A fresh buffer per datagram; nothing survives from one to the next.
         std::vector<std::uint8_t> buffer(ReceiveThread::RECV_BUFFER_SIZE);
         sockaddr_storage sender{};

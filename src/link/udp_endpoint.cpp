@@ -102,8 +102,11 @@ void UdpEndpoint::ReceiveFor(std::chrono::milliseconds timeout) {
     }
     pollfd ready{.fd = socket_.Get(), .events = POLLIN, .revents = 0};
     if (::poll(&ready, 1, static_cast<int>(timeout.count())) > 0) {
+        // One datagram: the caller looks at what it did before receiving more
+        // (an acknowledgement ends its wait; a duplicate left waiting is then
+        // older than the next send and is dropped).
         const std::atomic<bool> never{false};
-        DrainSocket(socket_.Get(), *this, never);
+        DrainSocket(socket_.Get(), *this, never, 1);
     }
 }
 

@@ -67,8 +67,8 @@ public:
     void OnArrival(std::span<const std::uint8_t> datagram, std::int64_t arrived_ns);
 
     // ReceiveMode::Caller: waits at most `timeout` for the socket to become
-    // readable, then hands every pending datagram over through OnArrival, on
-    // the calling thread.
+    // readable, then hands the first pending datagram over through OnArrival,
+    // on the calling thread.
     void ReceiveFor(std::chrono::milliseconds timeout);
 
     // The local port the first send bound the socket to (0 before it).
