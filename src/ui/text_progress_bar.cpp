@@ -1,0 +1,3 @@
+#include "ui/text_progress_bar.hpp"
+
+namespace korvane {}  // namespace korvane
