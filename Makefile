@@ -1,5 +1,5 @@
 # The two commands of the README, and the steps they are made of.
-.PHONY: all deps build test test-default test-soak test-asan test-tsan test-fuzz soak fuzz demo bench format clean
+.PHONY: all deps build test test-default test-soak test-asan test-tsan test-fuzz soak fuzz demo bench package format clean
 
 all: build
 
@@ -48,6 +48,11 @@ demo: build
 
 bench: build
 	./bench/run.sh
+
+# The Debian package build/korvane_<version>_<arch>.deb (its contents are
+# checked by the package.InstallsAndRuns test of test-default).
+package: build
+	cmake --build --preset default --target package
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs to build, test, run the demo
-# and the benchmarks. Idempotent: packages already present are not fetched again.
+# and the benchmarks, and to make and check the Debian package. Idempotent:
+# packages already present are not fetched again.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcli11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev openssl
   iputils-ping iproute2 util-linux procps fonts-wqy-microhei xvfb xauth python3 valgrind
+  help2man desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()
