@@ -4,12 +4,13 @@
 #include <QIcon>
 
 #include "app/settings.hpp"
+#include "base/version.hpp"
 #include "ui/download_dialog.hpp"
 
 namespace korvane {
 
 DownloadApp::DownloadApp(int& argc, char** argv) : QApplication(argc, argv) {
-    setApplicationVersion(QStringLiteral("1.0.0.1"));
+    setApplicationVersion(QString::fromUtf8(VERSION));
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/korvane-32.png"), QSize(32, 32));
     icon.addFile(QStringLiteral(":/icons/korvane-16.png"), QSize(16, 16));
