@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcli11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev openssl
-  iputils-ping iproute2 util-linux procps fonts-wqy-microhei xvfb xauth python3 valgrind
+  iputils-ping iproute2 util-linux procps fonts-arphic-uming fonts-wqy-microhei xvfb xauth python3 valgrind
   help2man desktop-file-utils appstream dpkg-dev file
 )
 
