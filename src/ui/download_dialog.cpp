@@ -109,11 +109,11 @@ void DownloadDialog::closeEvent(QCloseEvent* event) {
 }
 
 void DownloadDialog::keyPressEvent(QKeyEvent* event) {
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    // Enter on a push button presses it (the dialog's own handling); anywhere
-    // else it is the OK command.
-    if (enter && event->modifiers() == Qt::NoModifier &&
-        qobject_cast<QPushButton*>(focusWidget()) == nullptr) {
+    // Enter (main or keypad) on a push button presses it (the dialog's own
+    // handling); anywhere else it is the OK command.
+    const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+                       (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (enter && qobject_cast<QPushButton*>(focusWidget()) == nullptr) {
         OnCommand(ID_OK);
         return;
     }

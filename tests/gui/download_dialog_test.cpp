@@ -91,6 +91,38 @@ private slots:
                               : QStringList{"2", "1003", "1004", "1001", "1002", "1005"}));
     }
 
+    // Enter is OK unless a push button has the focus, which it presses; Escape is Quit.
+    void keys_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("enter in a box") << "1001" << int(Qt::Key_Return) << "accepted";
+        QTest::newRow("keypad enter") << "1003" << int(Qt::Key_Enter) << "accepted";
+        QTest::newRow("enter on DownLoad")
+            << "1004" << int(Qt::Key_Return) << "Please select firmware!";
+        QTest::newRow("enter on Quit") << "2" << int(Qt::Key_Return) << "rejected";
+        QTest::newRow("escape") << "1001" << int(Qt::Key_Escape) << "rejected";
+    }
+    void keys() {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(QString, outcome);
+        const auto dialog = kt::MakeDialog("127.0.7.1", "");
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        auto* target = dialog->findChild<QWidget*>(focus);
+        target->setFocus();
+        const Qt::KeyboardModifiers modifiers =
+            key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+        const QStringList boxes =
+            kt::CloseModals([&] { QTest::keyClick(target, Qt::Key(key), modifiers); });
+        const QString seen = !boxes.isEmpty()                        ? boxes.join("|")
+                             : dialog->isVisible()                   ? "open"
+                             : dialog->result() == QDialog::Accepted ? "accepted"
+                                                                     : "rejected";
+        QCOMPARE(seen, outcome);
+    }
+
     // Each refusal: its box (plain), then nothing saved and nothing sent.
     void refusals_data() {
         QTest::addColumn<QString>("path");
