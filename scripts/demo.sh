@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: the device simulator plays the device on 127.0.0.1:21818, a sample
-# firmware of 3 MiB is downloaded to it with `korvane-cli download`, and the
-# simulator's record shows that it arrived intact. Exits non-zero if not.
+# firmware of 3 MiB is downloaded to it (in the window when a display is at
+# hand, else with `korvane-cli download`), and the simulator's record shows
+# that it arrived intact. Exits non-zero if not.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${KORVANE_BIN:-$root/build/bin}
@@ -43,21 +44,39 @@ head -c $((3 * 1024 * 1024)) /dev/zero |
 say "the sample firmware, as it will be sent:"
 "$bin/korvane-cli" inspect "$firmware"
 
-# 3. The download. The front end is the command line; a desktop session gets
-# its window here instead (KORVANE_DEMO_FRONTEND=gui, once the window exists).
-frontend=${KORVANE_DEMO_FRONTEND:-cli}
-say "downloading to $address with korvane-cli ($frontend front end)"
+# 3. The download: in the window on a desktop, else with the command line
+# (KORVANE_DEMO_FRONTEND=cli or gui chooses). The window gets a profile of its
+# own, so the operator's settings stay untouched: address and firmware are
+# filled in, and pressing "DownLoad" is all there is to do.
+frontend=${KORVANE_DEMO_FRONTEND:-}
+if [ -z "$frontend" ]; then
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$bin/korvane" ]; then
+        frontend=gui
+    else
+        frontend=cli
+    fi
+fi
 status=0
 case "$frontend" in
-    cli) "$bin/korvane-cli" download --ip "$address" "$firmware" || status=$? ;;
+    cli)
+        say "downloading to $address with korvane-cli"
+        "$bin/korvane-cli" download --ip "$address" "$firmware" || status=$?
+        [ "$status" -eq 0 ] || fail "korvane-cli download ended with exit code $status"
+        ;;
+    gui)
+        mkdir -p "$work/config/korvane"
+        printf '[Adapter]\nIP=%s\nFileName=%s\n' "$address" "$firmware" >"$work/config/korvane/korvane.ini"
+        say "the window opens: press \"DownLoad\", wait for \"Succeed to download\", then close it"
+        XDG_CONFIG_HOME=$work/config "$bin/korvane" || status=$?
+        [ "$status" -eq 0 ] || fail "korvane ended with exit code $status"
+        ;;
     *) fail "unknown front end '$frontend'" ;;
 esac
-[ "$status" -eq 0 ] || fail "korvane-cli download ended with exit code $status"
 
 # 4. What the device received.
 stop_devsim
 record=$(grep -m 1 '"verdict"' "$work/devsim.out" || true)
-[ -n "$record" ] || fail "the device simulator recorded no finished transfer"
+[ -n "$record" ] || fail "the device simulator recorded no finished transfer (was \"DownLoad\" pressed?)"
 say "the device simulator recorded: $record"
 sent=$(md5sum "$firmware" | cut -d' ' -f1)
 got=$(printf '%s' "$record" | sed -n 's/.*"md5":"\([0-9a-f]*\)".*/\1/p')

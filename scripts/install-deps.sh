@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs to build, test, run the demo
-# and the benchmarks. Idempotent: packages already present are not fetched again.
+# and the benchmarks, and to make and check the Debian package. Idempotent:
+# packages already present are not fetched again.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcli11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev openssl
-  iputils-ping iproute2 util-linux procps fonts-wqy-microhei xvfb xauth python3 valgrind
+  iputils-ping iproute2 util-linux procps fonts-arphic-uming fonts-wqy-microhei xvfb xauth python3 valgrind
+  help2man desktop-file-utils appstream dpkg-dev file
   # benchmark only: bench/fast_vs_tftp.sh measures against curl TFTP from tftpd-hpa
   tftpd-hpa curl
 )

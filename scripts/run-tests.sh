@@ -17,7 +17,7 @@ ctest_cmd=(ctest --test-dir "$dir" --output-on-failure --timeout 180 -j "$jobs" 
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan-suppressions.txt}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null && command -v ip >/dev/null; then

@@ -1,11 +1,13 @@
 #include <iostream>
+#include <string>
 
+#include "base/version.hpp"
 #include "cli/commands.hpp"
 
 int main(int argc, char** argv) {
     CLI::App app{"korvane-cli: load firmware into network devices over UDP, headless"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", "korvane-cli 1.0.0.1");
+    app.set_version_flag("--version", std::string("korvane-cli ") + korvane::VERSION);
 
     int exit_code = korvane::cli::EXIT_OK;
     korvane::cli::AddInspectCommand(app, exit_code);

@@ -1,4 +1,3 @@
-#include <chrono>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -6,15 +5,11 @@
 #include "base/messages.hpp"
 #include "cli/commands.hpp"
 #include "cli/interrupt_watcher.hpp"
-#include "proc/child_process_runner.hpp"
 #include "proc/ping_command_line.hpp"
 #include "proc/run_and_collect.hpp"
 
 namespace korvane::cli {
 namespace {
-
-// How often the wait for ping looks whether a signal has come.
-constexpr std::chrono::milliseconds SIGNAL_CHECK_INTERVAL{100};
 
 struct PingOptions {
     std::string address;
@@ -23,8 +18,7 @@ struct PingOptions {
 // Exit 0 when ping got at least one reply (iputils ping then exits 0);
 // 1 when it got none, failed or could not be started; 2 for an empty address;
 // 130/143 when SIGINT/SIGTERM cut it short (ping's process group is ended and
-// what it printed so far is shown). Like RunAndCollect, it gives ping at most
-// RUN_AND_COLLECT_LIMIT.
+// what it printed so far is shown); ping gets at most RUN_AND_COLLECT_LIMIT.
 int RunPing(const PingOptions& options) {
     if (options.address.empty()) {
         std::cerr << messages::IP_EMPTY << '\n';
@@ -32,19 +26,15 @@ int RunPing(const PingOptions& options) {
     }
     // Before the runner's threads, which inherit the blocked signals.
     const InterruptWatcher signals([] {});
-    ChildProcessRunner runner;
-    if (runner.StartChild(PingCommandLine(options.address), false)) {
-        const auto deadline = std::chrono::steady_clock::now() + RUN_AND_COLLECT_LIMIT;
-        while (!runner.WaitForChildEnd(SIGNAL_CHECK_INTERVAL) && signals.Signal() == 0 &&
-               std::chrono::steady_clock::now() < deadline) {
-        }
-    }
-    runner.StopChild();  // ends ping's process group if it still runs
-    std::cout << runner.CollectedOutput() << std::flush;
+    std::string output;
+    const RunOutcome outcome =
+        RunAndCollect(PingCommandLine(options.address), output, RUN_AND_COLLECT_LIMIT,
+                      [&signals] { return signals.Signal() != 0; });
+    std::cout << output << std::flush;
     if (signals.Signal() != 0) {
         return ExitCodeAfterSignal(signals.Signal());
     }
-    return runner.ChildExitStatus() == 0 ? EXIT_OK : EXIT_DEVICE_FAILED;
+    return outcome.exit_status == 0 ? EXIT_OK : EXIT_DEVICE_FAILED;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/hex.hpp"
+#include "base/version.hpp"
 #include "devsim/device_simulator.hpp"
 #include "devsim/transfer_json.hpp"
 
@@ -111,11 +112,14 @@ int main(int argc, char** argv) {
         "korvane-devsim: a simulated device that answers the firmware download "
         "protocol on UDP (default 127.0.0.1:21818)"};
     app.footer(FOOTER);
+    app.set_version_flag("--version", std::string("korvane-devsim ") + korvane::VERSION);
     CommandLine line;
     AddOptions(app, line);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         (void)app.exit(e);

@@ -1,6 +1,5 @@
 #include "devsim/transfer_assembler.hpp"
 
-#include <algorithm>
 #include <utility>
 
 #include "download/md5_context.hpp"
@@ -32,9 +31,6 @@ bool SequencesInOrder(std::span<const std::uint16_t> sequences) noexcept {
 
 void TransferAssembler::Begin(std::uint16_t sequence, std::uint32_t length, const Digest& md5) {
     record_ = TransferRecord{.length = length, .declared_md5 = md5};
-    // Room for the declared image up front (a claim past 64 MiB grows as it
-    // arrives): growing chunk by chunk copies the image over and over.
-    record_.image.reserve(std::min<std::size_t>(length, std::size_t{64} << 20));
     record_.sequences.push_back(sequence);
     next_sequence_ = static_cast<std::uint16_t>(sequence + 1);
     md5_.Init();

@@ -1,5 +1,6 @@
 #include "link/maintenance_commands.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -12,6 +13,46 @@ namespace korvane {
 namespace {
 
 enum class WhenOpenFails { Stop, GoOn };
+
+// How often a command's wait looks whether the front end cancelled the link.
+constexpr std::chrono::milliseconds CANCEL_CHECK{50};
+
+// The owner of one command's endpoint: the reply rules act on the link's
+// AbortFlag and sink as for any reply, but release only the command's own
+// event. A running download of the same link therefore never takes the
+// command's reply, and abandoning the download never ends the command's wait.
+// Lives for one command, on its thread; HandleDeviceReply runs on the
+// endpoint's receive thread.
+class ExchangeGate final : public DeviceReplyHandler {
+public:
+    explicit ExchangeGate(DeviceLink& link) : link_(link) {}
+    void HandleDeviceReply(std::span<const std::uint8_t> datagram) noexcept override {
+        ApplyReplyEffects(DecideReplyEffects(datagram), ack_, link_.Abort(), link_.Sink());
+    }
+
+    // Waits up to the command's 5000 ms; a cancel of the link ends it at once.
+    [[nodiscard]] CommandStatus AwaitReply() {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(ACK_WAIT_MS);
+        for (;;) {
+            if (link_.Ack().IsCancelled()) {
+                return CommandStatus::Cancelled;
+            }
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left <= std::chrono::milliseconds(0)) {
+                return CommandStatus::NoReply;
+            }
+            if (ack_.WaitFor(std::min(left, CANCEL_CHECK)) == AckWait::Acknowledged) {
+                return CommandStatus::Answered;
+            }
+        }
+    }
+
+private:
+    DeviceLink& link_;
+    AckEvent ack_;
+};
 
 // One request, one wait. `describe` turns the status into what the operator is
 // told; `show` sees it while the endpoint is still open.
@@ -28,27 +69,17 @@ CommandOutcome Exchange(DeviceLink& link, std::string_view address_text,
         return refused;
     }
 
-    UdpEndpoint endpoint(link);
+    // A fresh gate per command: nothing left over from an earlier exchange
+    // can release this wait.
+    ExchangeGate gate(link);
+    UdpEndpoint endpoint(gate);
     endpoint.SetRemote(*address, DEVICE_PORT);
     CommandStatus status = CommandStatus::NoReply;
     if (!endpoint.Open() && when_open_fails == WhenOpenFails::Stop) {
         status = CommandStatus::EndpointFailed;
     } else {
-        // Only a reply to this request may release the wait, not one left over
-        // from an earlier exchange.
-        link.Ack().Reset();
         (void)endpoint.Send(request);
-        switch (link.Ack().WaitFor(std::chrono::milliseconds(ACK_WAIT_MS))) {
-            case AckWait::Acknowledged:
-                status = CommandStatus::Answered;
-                break;
-            case AckWait::TimedOut:
-                status = CommandStatus::NoReply;
-                break;
-            case AckWait::Cancelled:
-                status = CommandStatus::Cancelled;
-                break;
-        }
+        status = gate.AwaitReply();
     }
     const CommandOutcome outcome{status, describe(status)};
     if (show) {

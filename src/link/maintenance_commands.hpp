@@ -7,7 +7,11 @@
 
 // The two maintenance exchanges: one request to the device, one wait of at most
 // 5000 ms for its reply. Each runs on the caller's thread (blocking it for the
-// wait) with an endpoint of its own that lives exactly as long as the command.
+// wait) with an endpoint and an acknowledgement event of its own that live
+// exactly as long as the command, so it neither takes nor is released by what a
+// download on the same link waits for. The link's AbortFlag and sink are
+// shared: a refusal stops a running download, a machine code is posted to the
+// sink, and cancelling the link's AckEvent (close request) ends the wait.
 namespace korvane {
 
 enum class CommandStatus {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,12 +16,17 @@ struct RunOutcome {
     std::optional<int> exit_status;  // as ChildProcessRunner::ChildExitStatus
 };
 
+// How often RunAndCollect asks `cut_short` whether to stop waiting.
+inline constexpr std::chrono::milliseconds RUN_AND_COLLECT_CHECK{100};
+
 // Runs one command line (split on white space, no shell) through a
-// ChildProcessRunner, waits until it has ended, at most `limit` (then it is
-// ended and what it printed so far is kept), and puts everything it printed
-// on both streams, as UTF-8, into `output`. Blocks the calling thread for the
-// whole run.
+// ChildProcessRunner, waits until it has ended, at most `limit`, or until
+// `cut_short` (asked every RUN_AND_COLLECT_CHECK) says to stop; a command
+// still running then is ended, with its process group, and what it printed so
+// far is kept. Everything it printed on both streams goes, as UTF-8, into
+// `output`. Blocks the calling thread for the whole run.
 RunOutcome RunAndCollect(std::string command, std::string& output,
-                         std::chrono::milliseconds limit = RUN_AND_COLLECT_LIMIT);
+                         std::chrono::milliseconds limit = RUN_AND_COLLECT_LIMIT,
+                         const std::function<bool()>& cut_short = {});
 
 }  // namespace korvane

@@ -1,0 +1,29 @@
+# `cmake --build build --target package` (make package): the Debian package
+# build/korvane_<version>_<arch>.deb, made by CPack from the install rules.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME korvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})  # all four parts; CPack would keep three
+set(CPACK_PACKAGE_CONTACT "Korvane maintainers <maintainers@korvane.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "load firmware into network devices over UDP")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Korvane loads a firmware file into a network device on the local network, one
+UDP datagram at a time to port 21818, each acknowledged by the device.
+It contains the desktop program korvane, the headless korvane-cli for scripts
+and fleets of devices, and korvane-devsim, a simulated device for trying them out.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Libraries come from dpkg-shlibdeps; ping is run as a program, so it is named here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS iputils-ping)
+include(CPack)
+
+# Builds the package from the finished tree, unpacks it and checks what it installs.
+if(KORVANE_BUILD_TESTS)
+  add_test(NAME package.InstallsAndRuns
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-install.sh ${CMAKE_BINARY_DIR}
+                   ${PROJECT_VERSION} $<TARGET_EXISTS:korvane>)
+  set_tests_properties(package.InstallsAndRuns PROPERTIES LABELS package TIMEOUT 120)
+endif()

@@ -1,0 +1,6 @@
+#include "app/download_app.hpp"
+
+int main(int argc, char** argv) {
+    korvane::DownloadApp app(argc, argv);
+    return app.Run();
+}

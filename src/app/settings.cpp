@@ -1,0 +1,45 @@
+#include "app/settings.hpp"
+
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace korvane {
+
+QString Settings::FilePath() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+           QStringLiteral("/korvane.ini");
+}
+
+QString Settings::Read(const QString& key, const QString& fallback) const {
+    const QSettings file(FilePath(), QSettings::IniFormat);
+    return file.value(key, fallback).toString();
+}
+
+void Settings::Write(const QString& key, const QString& value) const {
+    QSettings file(FilePath(), QSettings::IniFormat);
+    file.setValue(key, value);
+    file.sync();
+}
+
+QString Settings::Ip() const {
+    return Read(QStringLiteral("Adapter/IP"), QStringLiteral("192.168.1.88"));
+}
+void Settings::SetIp(const QString& address) const {
+    Write(QStringLiteral("Adapter/IP"), address);
+}
+
+QString Settings::FileName() const {
+    return Read(QStringLiteral("Adapter/FileName"), QString());
+}
+void Settings::SetFileName(const QString& path) const {
+    Write(QStringLiteral("Adapter/FileName"), path);
+}
+
+QString Settings::DatFile() const {
+    return Read(QStringLiteral("Paths/DatFile"), program_folder_);
+}
+void Settings::SetDatFile(const QString& folder) const {
+    Write(QStringLiteral("Paths/DatFile"), folder);
+}
+
+}  // namespace korvane

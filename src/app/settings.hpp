@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+namespace korvane {
+
+// The program's three settings in an INI file, korvane.ini in the
+// application's configuration folder: "Adapter"/"IP", "Adapter"/"FileName"
+// and "Paths"/"DatFile". Every read opens the file afresh with its default
+// (nothing is cached) and every value is stored exactly as given. Holds only
+// the folder that stands in for "Paths"/"DatFile"; GUI thread.
+class Settings {
+public:
+    explicit Settings(QString program_folder) : program_folder_(std::move(program_folder)) {}
+
+    [[nodiscard]] static QString FilePath();
+
+    // The device address as last typed for a started download; "192.168.1.88".
+    [[nodiscard]] QString Ip() const;
+    void SetIp(const QString& address) const;
+    // The firmware file of the last started download; empty.
+    [[nodiscard]] QString FileName() const;
+    void SetFileName(const QString& path) const;
+    // The folder of the firmware file last picked; the program's folder.
+    [[nodiscard]] QString DatFile() const;
+    void SetDatFile(const QString& folder) const;
+
+private:
+    [[nodiscard]] QString Read(const QString& key, const QString& fallback) const;
+    void Write(const QString& key, const QString& value) const;
+
+    QString program_folder_;
+};
+
+}  // namespace korvane

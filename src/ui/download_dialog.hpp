@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "app/settings.hpp"
+#include "download/download_worker.hpp"
+#include "link/device_link.hpp"
+#include "ui/notification_inbox.hpp"
+#include "ui/text_progress_bar.hpp"
+
+namespace korvane {
+
+// Command identifiers of the main dialog's controls.
+enum DialogControl : int {
+    ID_OK = 1,
+    ID_QUIT = 2,
+    ID_PROGRESS = 1000,
+    ID_ADDRESS = 1001,
+    ID_BROWSE = 1002,
+    ID_FIRMWARE_PATH = 1003,
+    ID_DOWNLOAD = 1004,
+    ID_PING = 1005,
+    ID_RESTORE_IP = 1006,
+    ID_MACHINE_CODE = 1007,
+    ID_GET_MACHINE_CODE = 1008,
+};
+
+// The program's main window: progress bar, device address, firmware path and
+// the command buttons, laid out in dialog units of its 9 pt Song face. Each
+// control's object name is its identifier ("1003"); the frames and labels
+// without one are named "group-percentage", "group-communication",
+// "group-file", "label-ip" and "label-machine-code".
+//
+// Owns the DeviceLink (AckEvent, AbortFlag) shared by the download and the
+// device commands, the inbox where their notifications arrive, and the
+// current DownloadWorker. Every way the dialog ends (Quit, Escape, Enter,
+// close box) and its destruction stop and join a running job first, so no
+// thread outlives it. Made, used and destroyed on the GUI thread.
+class DownloadDialog final : public QDialog {
+public:
+    // Operator: the service controls stay hidden (and their buttons disabled);
+    // Maintenance shows and enables them.
+    enum class Controls { Operator, Maintenance };
+    DownloadDialog(const Settings& settings, Controls controls, QWidget* parent = nullptr);
+    ~DownloadDialog() override;
+    DownloadDialog(const DownloadDialog&) = delete;
+    DownloadDialog& operator=(const DownloadDialog&) = delete;
+
+    // Carries out the command of a control, as its button would; hidden
+    // controls' commands too (ID_OK is the Enter key's).
+    void OnCommand(int id);
+
+    [[nodiscard]] TextProgressBar& ProgressBar() { return *progress_bar_; }
+
+    void done(int result) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void Layout(Controls controls);
+    void OnInitDialog();
+
+    void OnDownload();
+    void OnBrowse();
+    void OnPing();
+    void OnRestoreIp();
+    void OnGetMachineCode();
+
+    void OnNotification(const TaggedNotification& tagged);
+    void OnPacketAcked();
+    void OnDownloadDone(std::uint32_t succeeded);
+    void OnMachineCode(std::uint32_t first, std::uint32_t second);
+
+    // Abandons and joins a running job; true when one was still running.
+    bool StopJob();
+
+    const Settings& settings_;
+    QString firmware_path_;  // the path box's text, as last exchanged
+    TextProgressBar* progress_bar_ = nullptr;
+    QLineEdit* address_edit_ = nullptr;
+    QLineEdit* path_edit_ = nullptr;
+    QLineEdit* machine_code_edit_ = nullptr;
+
+    // In this order, so that the worker goes before the link it uses and the
+    // link before the inbox it posts to.
+    NotificationInbox inbox_;
+    DeviceLink link_{inbox_};
+    std::uint64_t job_ = 0;  // number of the current job; older notifications are stale
+    std::unique_ptr<DownloadWorker> worker_;
+};
+
+}  // namespace korvane

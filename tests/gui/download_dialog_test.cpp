@@ -1,0 +1,266 @@
+// The main window on the offscreen platform: layout, settings, the download's
+// refusals, and downloads against the simulator (addresses 127.0.7.x).
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QtTest>
+#include <chrono>
+#include <thread>
+
+#include "gui_support.hpp"
+#include "support/sample_bytes.hpp"
+#include "support/simulated_device.hpp"
+#include "support/temp_dir.hpp"
+#include "ui/dialog_units.hpp"
+
+using namespace korvane;
+namespace kt = korvane::testing;
+using namespace std::chrono_literals;
+using Controls = DownloadDialog::Controls;
+
+class DownloadDialogTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<kt::ConfigHome> home_;
+    kt::TempDir files_;
+    QString File(const char* name, std::size_t size) {
+        return QString::fromStdString(files_.WriteFile(name, kt::SampleBytes(size)).string());
+    }
+
+private slots:
+    void init() { home_ = std::make_unique<kt::ConfigHome>(); }
+
+    void layout_data() {
+        QTest::addColumn<bool>("maintenance");
+        QTest::newRow("operator") << false;
+        QTest::newRow("--maintenance") << true;
+    }
+    void layout() {
+        QFETCH(bool, maintenance);
+        const auto dialog =
+            kt::MakeDialog({}, {}, maintenance ? Controls::Maintenance : Controls::Operator);
+        const DialogUnits units = DialogUnits::Of(dialog->font());
+        QCOMPARE(dialog->size(), QSize(units.X(372), units.Y(293)));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("DownLoad Firmware"));
+        QVERIFY(!(dialog->windowFlags() &
+                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        struct Row {
+            const char* name;
+            QRect units;
+            bool service;
+        };
+        const Row rows[] = {{"2", {307, 247, 47, 20}, false},
+                            {"1000", {22, 26, 307, 19}, false},
+                            {"group-percentage", {8, 9, 357, 48}, false},
+                            {"label-ip", {19, 100, 37, 12}, false},
+                            {"group-communication", {8, 76, 357, 60}, false},
+                            {"group-file", {7, 143, 357, 60}, false},
+                            {"1003", {17, 166, 269, 14}, false},
+                            {"1004", {307, 163, 47, 20}, false},
+                            {"1001", {63, 99, 131, 14}, false},
+                            {"1002", {288, 165, 14, 14}, false},
+                            {"1005", {199, 99, 37, 14}, false},
+                            {"1006", {261, 95, 65, 18}, true},
+                            {"label-machine-code", {15, 220, 53, 8}, true},
+                            {"1007", {70, 217, 216, 14}, true},
+                            {"1008", {290, 215, 56, 20}, true}};
+        const QObjectList stacking = dialog->children();
+        for (const Row& row : rows) {
+            const auto* w = dialog->findChild<QWidget*>(QString::fromLatin1(row.name));
+            QVERIFY2(w != nullptr, row.name);
+            QCOMPARE(w->geometry(), units.ToPixels(row.units));
+            QCOMPARE(w->isVisibleTo(dialog.get()), !row.service || maintenance);
+            const bool button = qobject_cast<const QPushButton*>(w) != nullptr;
+            QCOMPARE(w->isEnabled(), !row.service || maintenance || !button);
+            if (qobject_cast<const QGroupBox*>(w) != nullptr) {  // below every control
+                QCOMPARE(stacking.indexOf(const_cast<QWidget*>(w)) < 3, true);
+            }
+        }
+        QCOMPARE(dialog->findChild<QPushButton*>("1006")->text(),
+                 QStringLiteral("还原MAC（Q7105）"));
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QStringList tabs;
+        for (QWidget* w = dialog->focusWidget(); tabs.size() < 9; w = w->nextInFocusChain()) {
+            if (w->isVisible() && (w->focusPolicy() & Qt::TabFocus)) {
+                tabs << w->objectName();
+            }
+        }
+        QCOMPARE(tabs.mid(0, maintenance ? 9 : 6),
+                 (maintenance ? QStringList{"2", "1003", "1004", "1001", "1002", "1005", "1006",
+                                            "1007", "1008"}
+                              : QStringList{"2", "1003", "1004", "1001", "1002", "1005"}));
+    }
+
+    // Enter is OK unless a push button has the focus, which it presses; Escape is Quit.
+    void keys_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("enter in a box") << "1001" << int(Qt::Key_Return) << "accepted";
+        QTest::newRow("keypad enter") << "1003" << int(Qt::Key_Enter) << "accepted";
+        QTest::newRow("enter on DownLoad")
+            << "1004" << int(Qt::Key_Return) << "Please select firmware!";
+        QTest::newRow("enter on Quit") << "2" << int(Qt::Key_Return) << "rejected";
+        QTest::newRow("escape") << "1001" << int(Qt::Key_Escape) << "rejected";
+    }
+    void keys() {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(QString, outcome);
+        const auto dialog = kt::MakeDialog("127.0.7.1", "");
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        auto* target = dialog->findChild<QWidget*>(focus);
+        target->setFocus();
+        const Qt::KeyboardModifiers modifiers =
+            key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+        const QStringList boxes =
+            kt::CloseModals([&] { QTest::keyClick(target, Qt::Key(key), modifiers); });
+        const QString seen = !boxes.isEmpty()                        ? boxes.join("|")
+                             : dialog->isVisible()                   ? "open"
+                             : dialog->result() == QDialog::Accepted ? "accepted"
+                                                                     : "rejected";
+        QCOMPARE(seen, outcome);
+    }
+
+    // Each refusal: its box (plain), then nothing saved and nothing sent.
+    void refusals_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("no path") << ""
+                                 << "127.0.7.1"
+                                 << "Please select firmware!" << false;
+        QTest::newRow("missing") << "/nonexistent/x.zip"
+                                 << "127.0.7.1"
+                                 << "Firmware is not exist, please select firmare again." << false;
+        QTest::newRow("no address") << "@file"
+                                    << ""
+                                    << "IP is empty" << false;
+        QTest::newRow("short address") << "@file"
+                                       << "127.0.7"
+                                       << "IP is invalid" << false;
+        QTest::newRow("two words") << "@file"
+                                   << "127.0.7.1 x"
+                                   << "IP is invalid" << false;
+        QTest::newRow("a folder") << "@folder"
+                                  << "127.0.7.1"
+                                  << "Failed to read firmware!" << true;
+    }
+    void refusals() {
+        QFETCH(QString, path);
+        QFETCH(QString, address);
+        QFETCH(QString, message);
+        QFETCH(bool, saved);
+        auto device = kt::StartDevice("127.0.7.1");
+        path.replace("@file", File("f.zip", 10)).replace("@folder", files_.Path().c_str());
+        const auto dialog = kt::MakeDialog(address, path);
+        QCOMPARE(kt::CloseModals([&] { dialog->OnCommand(ID_DOWNLOAD); }), QStringList{message});
+        QCOMPARE(QFile::exists(Settings::FilePath()), saved);
+        std::this_thread::sleep_for(100ms);
+        QVERIFY(device->Received().empty());
+    }
+
+    // Intact and refused downloads; a new window then shows what was typed.
+    void download_data() {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("intact") << false;
+        QTest::newRow("refused") << true;
+    }
+    void download() {
+        QFETCH(bool, refused);
+        auto device = kt::StartDevice("127.0.7.2", {.refuse_nth = refused ? 3u : 0u});
+        const QString path = File("fw.zip", 20'000);  // header, 3 chunks, end
+        const auto dialog = kt::MakeDialog("127.0.7.2", path);
+        dialog->show();
+        TextProgressBar& bar = dialog->ProgressBar();
+        dialog->OnCommand(ID_DOWNLOAD);
+        QCOMPARE(bar.Caption(), QStringLiteral("Downloading"));
+        QCOMPARE(bar.Maximum(), 4);
+        QTRY_VERIFY_WITH_TIMEOUT(bar.Caption() != QStringLiteral("Downloading"), 8000);
+        QCOMPARE(bar.Caption(), refused ? QStringLiteral("Failed to download")
+                                        : QStringLiteral("Succeed to download"));
+        QCOMPARE(bar.Position(), refused ? 2 : 5);  // one step per acknowledgement
+        QCOMPARE(ProgressBarText(bar.Caption(), bar.Position(), 0, 4),
+                 refused ? "Failed to download50%" : "Succeed to download100%");
+        const auto next = kt::MakeDialog();
+        QCOMPARE(next->findChild<QLineEdit*>("1001")->text(), QStringLiteral("127.0.7.2"));
+        QCOMPARE(next->findChild<QLineEdit*>("1003")->text(), path);
+    }
+
+    void firstRunAndBrowse() {
+        const auto dialog = kt::MakeDialog();
+        QCOMPARE(dialog->findChild<QLineEdit*>("1001")->text(), QStringLiteral("192.168.1.88"));
+        QCOMPARE(dialog->findChild<QLineEdit*>("1003")->text(), QString());
+        QString path = File("picked.zip", 1);
+        QString opened_in;
+        const QWidget* seen = nullptr;
+        const auto pick = [&](QWidget& modal) {  // picks `path`, or cancels when it is empty
+            auto& files = static_cast<QFileDialog&>(modal);
+            if (seen != &modal) {
+                seen = &modal;
+                opened_in = files.directory().absolutePath();
+                QCOMPARE(files.windowTitle(), QStringLiteral("选择固件文件"));
+            }
+            if (path.isEmpty()) {
+                files.reject();
+                return;
+            }
+            files.findChild<QLineEdit*>("fileNameEdit")->setText(path);  // typed by the operator
+            static_cast<QDialog&>(files).accept();
+        };
+        kt::CloseModals([&] { dialog->OnCommand(ID_BROWSE); }, pick);
+        QCOMPARE(opened_in, QDir::tempPath());
+        QCOMPARE(dialog->findChild<QLineEdit*>("1003")->text(), path);
+        seen = nullptr;
+        path.clear();
+        kt::CloseModals([&] { dialog->OnCommand(ID_BROWSE); }, pick);
+        QCOMPARE(opened_in, QString::fromStdString(files_.Path().string()));
+    }
+
+    // Browse, the close box, Quit and a second DownLoad during a download.
+    void interruptions() {
+        auto slow = kt::StartDevice("127.0.7.3", {.reply_delay = 300ms});
+        auto fast = kt::StartDevice("127.0.7.4");
+        const QString path = File("big.zip", 80'000);  // 12 datagrams
+        auto dialog = kt::MakeDialog("127.0.7.3", path);
+        dialog->show();
+        TextProgressBar& bar = dialog->ProgressBar();
+        dialog->OnCommand(ID_DOWNLOAD);
+        QTRY_VERIFY(bar.Position() >= 1);
+        kt::CloseModals([&] { dialog->OnCommand(ID_BROWSE); });  // cancelled: still stops
+        QTRY_COMPARE(bar.Caption(), QStringLiteral("Failed to download"));
+        QVERIFY(slow->Received().size() < 12);
+
+        // Acknowledgements of the abandoned job wait in the queue when the
+        // second download starts: they must not move its bar.
+        dialog->OnCommand(ID_DOWNLOAD);
+        std::this_thread::sleep_for(1000ms);
+        dialog->findChild<QLineEdit*>("1001")->setText("127.0.7.4");
+        dialog->OnCommand(ID_DOWNLOAD);
+        QTRY_COMPARE(bar.Caption(), QStringLiteral("Succeed to download"));
+        QCOMPARE(bar.Position(), 12);
+
+        dialog->findChild<QLineEdit*>("1001")->setText("127.0.7.3");
+        dialog->OnCommand(ID_DOWNLOAD);
+        std::this_thread::sleep_for(400ms);
+        const auto start = std::chrono::steady_clock::now();
+        dialog->close();
+        QTRY_COMPARE(bar.Caption(), QStringLiteral("Failed to download"));
+        QVERIFY(std::chrono::steady_clock::now() - start < 2s);
+
+        dialog = kt::MakeDialog("127.0.7.3", path);
+        dialog->show();
+        dialog->OnCommand(ID_DOWNLOAD);
+        dialog->OnCommand(ID_QUIT);
+        QVERIFY(!dialog->isVisible());
+        const std::size_t sent = slow->Received().size();
+        QTest::qWait(700);
+        QCOMPARE(slow->Received().size(), sent);
+        QCOMPARE(dialog->ProgressBar().Caption(), QStringLiteral("Downloading"));
+    }
+};
+
+QTEST_MAIN(DownloadDialogTest)
+#include "download_dialog_test.moc"
