@@ -43,34 +43,25 @@ private slots:
         QCOMPARE(dialog->windowTitle(), QStringLiteral("DownLoad Firmware"));
         QVERIFY(!(dialog->windowFlags() &
                   (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        struct Row {
-            const char* name;
-            QRect units;
-            bool service;
-        };
-        const Row rows[] = {{"2", {307, 247, 47, 20}, false},
-                            {"1000", {22, 26, 307, 19}, false},
-                            {"group-percentage", {8, 9, 357, 48}, false},
-                            {"label-ip", {19, 100, 37, 12}, false},
-                            {"group-communication", {8, 76, 357, 60}, false},
-                            {"group-file", {7, 143, 357, 60}, false},
-                            {"1003", {17, 166, 269, 14}, false},
-                            {"1004", {307, 163, 47, 20}, false},
-                            {"1001", {63, 99, 131, 14}, false},
-                            {"1002", {288, 165, 14, 14}, false},
-                            {"1005", {199, 99, 37, 14}, false},
-                            {"1006", {261, 95, 65, 18}, true},
-                            {"label-machine-code", {15, 220, 53, 8}, true},
-                            {"1007", {70, 217, 216, 14}, true},
-                            {"1008", {290, 215, 56, 20}, true}};
+        // In template order; the last four are the service controls.
+        // clang-format off
+        const std::pair<const char*, QRect> rows[] = {
+            {"2", {307, 247, 47, 20}}, {"1000", {22, 26, 307, 19}}, {"group-percentage", {8, 9, 357, 48}},
+            {"group-communication", {8, 76, 357, 60}}, {"label-ip", {19, 100, 37, 12}},
+            {"group-file", {7, 143, 357, 60}}, {"1003", {17, 166, 269, 14}}, {"1004", {307, 163, 47, 20}},
+            {"1001", {63, 99, 131, 14}}, {"1002", {288, 165, 14, 14}}, {"1005", {199, 99, 37, 14}},
+            {"1006", {261, 95, 65, 18}}, {"label-machine-code", {15, 220, 53, 8}},
+            {"1007", {70, 217, 216, 14}}, {"1008", {290, 215, 56, 20}}};
+        // clang-format on
         const QObjectList stacking = dialog->children();
-        for (const Row& row : rows) {
-            const auto* w = dialog->findChild<QWidget*>(QString::fromLatin1(row.name));
-            QVERIFY2(w != nullptr, row.name);
-            QCOMPARE(w->geometry(), units.ToPixels(row.units));
-            QCOMPARE(w->isVisibleTo(dialog.get()), !row.service || maintenance);
+        for (const auto& [name, place] : rows) {
+            const bool service = &name >= &rows[11].first;
+            const auto* w = dialog->findChild<QWidget*>(QString::fromLatin1(name));
+            QVERIFY2(w != nullptr, name);
+            QCOMPARE(w->geometry(), units.ToPixels(place));
+            QCOMPARE(w->isVisibleTo(dialog.get()), !service || maintenance);
             const bool button = qobject_cast<const QPushButton*>(w) != nullptr;
-            QCOMPARE(w->isEnabled(), !row.service || maintenance || !button);
+            QCOMPARE(w->isEnabled(), !service || maintenance || !button);
             if (qobject_cast<const QGroupBox*>(w) != nullptr) {  // below every control
                 QCOMPARE(stacking.indexOf(const_cast<QWidget*>(w)) < 3, true);
             }
