@@ -47,9 +47,6 @@ public:
     DeviceResponder(const MachineCode& machine_code, std::filesystem::path out_dir);
 
     [[nodiscard]] Response Respond(std::span<const std::uint8_t> request, bool refuse);
-    // Work left over from Respond (the MD5 of accepted chunks), done once the
-    // reply has gone out.
-    void CatchUp() { assembler_.CatchUp(); }
 
 private:
     [[nodiscard]] Response OnHeader(std::span<const std::uint8_t> request, bool refuse);

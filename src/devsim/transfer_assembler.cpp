@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "download/md5_context.hpp"
-
 namespace korvane::devsim {
 
 std::string_view VerdictText(TransferVerdict verdict) noexcept {
@@ -33,8 +31,7 @@ void TransferAssembler::Begin(std::uint16_t sequence, std::uint32_t length, cons
     record_ = TransferRecord{.length = length, .declared_md5 = md5};
     record_.sequences.push_back(sequence);
     next_sequence_ = static_cast<std::uint16_t>(sequence + 1);
-    md5_.Init();
-    hashed_ = 0;
+    hasher_.Restart();
     in_progress_ = true;
 }
 
@@ -49,12 +46,8 @@ ChunkOutcome TransferAssembler::Append(std::uint16_t sequence,
     }
     ++next_sequence_;
     record_.image.insert(record_.image.end(), payload.begin(), payload.end());
+    hasher_.Add(payload);
     return {.accepted = true};
-}
-
-void TransferAssembler::CatchUp() {
-    md5_.Update(std::span<const std::uint8_t>(record_.image).subspan(hashed_));
-    hashed_ = record_.image.size();
 }
 
 std::optional<TransferRecord> TransferAssembler::Finish(std::uint16_t sequence) {
@@ -66,13 +59,11 @@ std::optional<TransferRecord> TransferAssembler::Finish(std::uint16_t sequence) 
 }
 
 TransferRecord TransferAssembler::Close(bool refused) {
-    CatchUp();
     in_progress_ = false;
-    hashed_ = 0;
     TransferRecord record = std::exchange(record_, TransferRecord{});
     record.sequences_in_order = SequencesInOrder(record.sequences);
     record.received_length = record.image.size();
-    md5_.Final(record.md5);
+    record.md5 = hasher_.Finish();
     // The system sends an empty file with an all-zero digest field rather than
     // the MD5 of no bytes; both stand for an empty image.
     const bool digest_matches = record.md5 == record.declared_md5 ||

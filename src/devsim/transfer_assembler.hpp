@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "devsim/chunk_hasher.hpp"
 #include "devsim/transfer_record.hpp"
-#include "download/md5_context.hpp"
 #include "link/protocol.hpp"
 
 namespace korvane::devsim {
@@ -23,7 +23,8 @@ struct ChunkOutcome {
 // header. A chunk out of sequence (header k: data k+1, k+2 ... mod 2^16) or
 // one that would go past the declared length ends the transfer as a
 // mismatch: the device cannot put the file together any more. The end
-// datagram's own sequence is only recorded. Pure: no I/O; one thread at a time.
+// datagram's own sequence is only recorded. No I/O; one thread at a time (the
+// MD5 runs on the ChunkHasher's thread, and Finish waits for it).
 class TransferAssembler {
 public:
     void Begin(std::uint16_t sequence, std::uint32_t length, const Digest& md5);
@@ -38,19 +39,13 @@ public:
 
     [[nodiscard]] bool InProgress() const noexcept { return in_progress_; }
 
-    // Hashes the bytes appended since the last call. Append leaves the MD5
-    // for later so that a device can acknowledge a chunk first and hash it
-    // while the sender prepares the next one; Finish catches up by itself.
-    void CatchUp();
-
 private:
     // Ends the transfer in progress and judges it; a refused one is a Mismatch.
     [[nodiscard]] TransferRecord Close(bool refused);
 
     bool in_progress_ = false;
     std::uint16_t next_sequence_ = 0;
-    Md5Context md5_;  // of the first hashed_ bytes of the image
-    std::size_t hashed_ = 0;
+    ChunkHasher hasher_;  // the MD5 of the image, on a thread of its own
     TransferRecord record_;
 };
 
