@@ -9,7 +9,7 @@ namespace korvane {
 namespace {
 
 // DownloadPace::Fast waits on the socket in slices this long, so that a close
-// request or Abandon() (which cannot wake a poll) is seen soon; the slices
+// request or Abandon() (which cannot wake the read) is seen soon; the slices
 // only pass while the device is silent.
 constexpr std::chrono::milliseconds FAST_SLICE{20};
 

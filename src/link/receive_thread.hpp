@@ -3,20 +3,21 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <thread>
 
 namespace korvane {
 
 class UdpEndpoint;
 
-// Drains `socket_fd` without waiting: hands every pending datagram to
-// `endpoint` (OnArrival, with its kernel arrival stamp) in order of arrival,
-// until nothing is pending, `stop` is set or `most` have been handed over.
-// Empty and oversized datagrams and errors end the pass unreported. Used by
-// the receive loop and by a sender that receives on its own thread.
-void DrainSocket(int socket_fd, UdpEndpoint& endpoint, const std::atomic<bool>& stop,
-                 std::size_t most = SIZE_MAX);
+// Takes one datagram from `socket_fd` (recvmsg with `flags`) and hands it to
+// `endpoint` (OnArrival, with its kernel arrival stamp). False when nothing
+// was handed over: nothing pending or the wait ran out, an empty or oversized
+// datagram (dropped), an error.
+bool ReceiveOne(int socket_fd, UdpEndpoint& endpoint, int flags);
+
+// Drains `socket_fd` without waiting, in order of arrival, until nothing is
+// pending or `stop` is set.
+void DrainSocket(int socket_fd, UdpEndpoint& endpoint, const std::atomic<bool>& stop);
 
 // The receive loop of one UdpEndpoint, on a thread of its own: waits at most
 // 100 ms for the socket to become readable, drains it (each datagram handed to

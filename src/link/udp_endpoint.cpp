@@ -1,8 +1,8 @@
 #include "link/udp_endpoint.hpp"
 
 #include <arpa/inet.h>
-#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 
 #include <array>
@@ -100,14 +100,24 @@ void UdpEndpoint::ReceiveFor(std::chrono::milliseconds timeout) {
     if (!socket_.Valid() || receive_thread_) {
         return;  // with a receive thread, that thread alone receives
     }
-    pollfd ready{.fd = socket_.Get(), .events = POLLIN, .revents = 0};
-    if (::poll(&ready, 1, static_cast<int>(timeout.count())) > 0) {
-        // One datagram: the caller looks at what it did before receiving more
-        // (an acknowledgement ends its wait; a duplicate left waiting is then
-        // older than the next send and is dropped).
-        const std::atomic<bool> never{false};
-        DrainSocket(socket_.Get(), *this, never, 1);
+    if (timeout.count() <= 0) {
+        (void)ReceiveOne(socket_.Get(), *this, MSG_DONTWAIT);
+        return;
     }
+    // One system call per wait: a blocking read bounded by SO_RCVTIMEO, set
+    // again only when the bound changes (the last slice of a wait).
+    if (timeout != receive_timeout_) {
+        const timeval bound{.tv_sec = timeout.count() / 1000,
+                            .tv_usec = static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+        if (::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) != 0) {
+            return;
+        }
+        receive_timeout_ = timeout;
+    }
+    // One datagram: the caller looks at what it did before receiving more (an
+    // acknowledgement ends its wait; a duplicate left waiting is then older
+    // than the next send and is dropped).
+    (void)ReceiveOne(socket_.Get(), *this, 0);
 }
 
 std::uint16_t UdpEndpoint::LocalPort() const {

@@ -66,9 +66,8 @@ public:
     // drops it when it arrived before the latest send, else OnReceive.
     void OnArrival(std::span<const std::uint8_t> datagram, std::int64_t arrived_ns);
 
-    // ReceiveMode::Caller: waits at most `timeout` for the socket to become
-    // readable, then hands the first pending datagram over through OnArrival,
-    // on the calling thread.
+    // ReceiveMode::Caller: waits at most `timeout` for a datagram and hands it
+    // over through OnArrival, on the calling thread.
     void ReceiveFor(std::chrono::milliseconds timeout);
 
     // The local port the first send bound the socket to (0 before it).
@@ -83,6 +82,7 @@ private:
     // CLOCK_REALTIME just before the latest send, the clock of the kernel's stamps.
     std::atomic<std::int64_t> last_send_ns_{0};
     std::unique_ptr<ReceiveThread> receive_thread_;
+    std::chrono::milliseconds receive_timeout_{0};  // SO_RCVTIMEO; 0: none set
 };
 
 }  // namespace korvane
