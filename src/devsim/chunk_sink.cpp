@@ -1,10 +1,10 @@
-#include "devsim/chunk_hasher.hpp"
+#include "devsim/chunk_sink.hpp"
 
 #include <utility>
 
 namespace korvane::devsim {
 
-ChunkHasher::~ChunkHasher() {
+ChunkSink::~ChunkSink() {
     {
         const std::lock_guard lock(mutex_);
         stop_ = true;
@@ -15,40 +15,51 @@ ChunkHasher::~ChunkHasher() {
     }
 }
 
-void ChunkHasher::WaitIdle(std::unique_lock<std::mutex>& lock) {
+void ChunkSink::WaitIdle(std::unique_lock<std::mutex>& lock) {
+    flush_ = true;
+    work_.notify_one();
     idle_.wait(lock, [this] { return pending_.empty() && !busy_; });
+    flush_ = false;
 }
 
-void ChunkHasher::Restart() {
+void ChunkSink::Restart(PendingImage* file) {
     std::unique_lock lock(mutex_);
     WaitIdle(lock);
     md5_.Init();
+    file_ = file;
 }
 
-void ChunkHasher::Add(std::span<const std::uint8_t> chunk) {
+void ChunkSink::Add(std::span<const std::uint8_t> chunk) {
     std::unique_lock lock(mutex_);
     if (!thread_.joinable()) {
         thread_ = std::thread([this] { Run(); });
     }
     idle_.wait(lock, [this] { return pending_.size() < MAX_PENDING; });
     pending_.emplace_back(chunk.begin(), chunk.end());
-    lock.unlock();
-    work_.notify_one();
+    // The thread is woken once per batch, not per chunk: a wake-up costs the
+    // serving thread more than the copy it saves hashing.
+    if (pending_.size() == BATCH) {
+        lock.unlock();
+        work_.notify_one();
+    }
 }
 
-Digest ChunkHasher::Finish() {
+Digest ChunkSink::Finish() {
     std::unique_lock lock(mutex_);
     WaitIdle(lock);
     Digest digest{};
     md5_.Final(digest);
+    file_ = nullptr;
     return digest;
 }
 
-void ChunkHasher::Run() {
+void ChunkSink::Run() {
     std::vector<std::vector<std::uint8_t>> taken;
     std::unique_lock lock(mutex_);
     while (true) {
-        work_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+        work_.wait(lock, [this] {
+            return stop_ || pending_.size() >= BATCH || (flush_ && !pending_.empty());
+        });
         if (stop_) {
             return;
         }
@@ -58,6 +69,9 @@ void ChunkHasher::Run() {
         idle_.notify_one();  // room in the queue again
         for (const auto& chunk : taken) {
             md5_.Update(chunk);
+            if (file_ != nullptr) {
+                file_->Write(chunk);
+            }
         }
         taken.clear();
         lock.lock();
