@@ -10,6 +10,8 @@ packages=(
   libcli11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev openssl
   iputils-ping iproute2 util-linux procps fonts-arphic-uming fonts-wqy-microhei xvfb xauth python3 valgrind
   help2man desktop-file-utils appstream dpkg-dev file
+  # benchmark only: bench/fast_vs_tftp.sh measures against curl TFTP from tftpd-hpa
+  tftpd-hpa curl
 )
 
 missing=()

@@ -42,4 +42,8 @@ void Settings::SetDatFile(const QString& folder) const {
     Write(QStringLiteral("Paths/DatFile"), folder);
 }
 
+bool Settings::Fast() const {
+    return Read(QStringLiteral("Transfer/Fast"), QString()) == QStringLiteral("1");
+}
+
 }  // namespace korvane

@@ -4,9 +4,9 @@
 
 namespace korvane {
 
-// The program's three settings in an INI file, korvane.ini in the
-// application's configuration folder: "Adapter"/"IP", "Adapter"/"FileName"
-// and "Paths"/"DatFile". Every read opens the file afresh with its default
+// The program's settings in an INI file, korvane.ini in the application's
+// configuration folder: "Adapter"/"IP", "Adapter"/"FileName", "Paths"/"DatFile"
+// and the read-only "Transfer"/"Fast". Every read opens the file afresh with its default
 // (nothing is cached) and every value is stored exactly as given. Holds only
 // the folder that stands in for "Paths"/"DatFile"; GUI thread.
 class Settings {
@@ -24,6 +24,9 @@ public:
     // The folder of the firmware file last picked; the program's folder.
     [[nodiscard]] QString DatFile() const;
     void SetDatFile(const QString& folder) const;
+    // Whether downloads run at network speed: "Transfer"/"Fast" is "1". Absent
+    // or anything else keeps the described cadence, as a device may need its gaps.
+    [[nodiscard]] bool Fast() const;
 
 private:
     [[nodiscard]] QString Read(const QString& key, const QString& fallback) const;

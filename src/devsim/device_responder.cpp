@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "devsim/fault_plan.hpp"
-#include "devsim/image_store.hpp"
 #include "link/byte_order.hpp"
 
 namespace korvane::devsim {
@@ -29,7 +28,7 @@ Response Answer(std::span<const std::uint8_t> request, bool acknowledged) {
 }  // namespace
 
 DeviceResponder::DeviceResponder(const MachineCode& machine_code, std::filesystem::path out_dir)
-    : machine_code_(machine_code), out_dir_(std::move(out_dir)) {}
+    : machine_code_(machine_code), assembler_(std::move(out_dir)) {}
 
 Response DeviceResponder::Respond(std::span<const std::uint8_t> request, bool refuse) {
     if (request.empty()) {
@@ -94,21 +93,9 @@ Response DeviceResponder::OnEnd(std::span<const std::uint8_t> request, bool refu
     if (!record) {
         return Answer(request, false);
     }
-    Keep(*record);
     Response response = Answer(request, record->ok);
     response.finished = std::move(record);
     return response;
-}
-
-void DeviceResponder::Keep(TransferRecord& record) {
-    if (!record.ok || out_dir_.empty()) {
-        return;
-    }
-    record.path = StoreImage(out_dir_, record.md5, record.image, record.write_error);
-    if (record.path.empty()) {
-        record.ok = false;
-        record.verdict = TransferVerdict::WriteFailed;
-    }
 }
 
 }  // namespace korvane::devsim

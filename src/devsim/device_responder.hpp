@@ -52,10 +52,8 @@ private:
     [[nodiscard]] Response OnHeader(std::span<const std::uint8_t> request, bool refuse);
     [[nodiscard]] Response OnData(std::span<const std::uint8_t> request, bool refuse);
     [[nodiscard]] Response OnEnd(std::span<const std::uint8_t> request, bool refuse);
-    void Keep(TransferRecord& record);
 
     MachineCode machine_code_;
-    std::filesystem::path out_dir_;
     TransferAssembler assembler_;
 };
 

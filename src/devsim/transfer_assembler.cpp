@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "download/md5_context.hpp"
-
 namespace korvane::devsim {
 
 std::string_view VerdictText(TransferVerdict verdict) noexcept {
@@ -33,7 +31,9 @@ void TransferAssembler::Begin(std::uint16_t sequence, std::uint32_t length, cons
     record_ = TransferRecord{.length = length, .declared_md5 = md5};
     record_.sequences.push_back(sequence);
     next_sequence_ = static_cast<std::uint16_t>(sequence + 1);
-    md5_.Init();
+    auto file = out_dir_.empty() ? nullptr : std::make_unique<PendingImage>(out_dir_);
+    sink_.Restart(file.get());
+    file_ = std::move(file);  // an unfinished transfer's file goes
     in_progress_ = true;
 }
 
@@ -48,7 +48,7 @@ ChunkOutcome TransferAssembler::Append(std::uint16_t sequence,
     }
     ++next_sequence_;
     record_.image.insert(record_.image.end(), payload.begin(), payload.end());
-    md5_.Update(payload);
+    sink_.Add(payload);
     return {.accepted = true};
 }
 
@@ -65,7 +65,7 @@ TransferRecord TransferAssembler::Close(bool refused) {
     TransferRecord record = std::exchange(record_, TransferRecord{});
     record.sequences_in_order = SequencesInOrder(record.sequences);
     record.received_length = record.image.size();
-    md5_.Final(record.md5);
+    record.md5 = sink_.Finish();
     // The system sends an empty file with an all-zero digest field rather than
     // the MD5 of no bytes; both stand for an empty image.
     const bool digest_matches = record.md5 == record.declared_md5 ||
@@ -73,6 +73,15 @@ TransferRecord TransferAssembler::Close(bool refused) {
     const bool ok = !refused && record.image.size() == record.length && digest_matches;
     record.verdict = ok ? TransferVerdict::Ok : TransferVerdict::Mismatch;
     record.ok = ok;
+    const std::unique_ptr<PendingImage> file = std::move(file_);  // removed unless kept
+    if (ok && file) {
+        record.path = file->Keep(record.md5);
+        if (record.path.empty()) {
+            record.ok = false;
+            record.verdict = TransferVerdict::WriteFailed;
+            record.write_error = file->Error();
+        }
+    }
     return record;
 }
 

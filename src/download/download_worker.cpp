@@ -6,11 +6,19 @@
 #include "link/udp_endpoint.hpp"
 
 namespace korvane {
+namespace {
+
+// DownloadPace::Fast waits on the socket in slices this long, so that a close
+// request or Abandon() (which cannot wake the read) is seen soon; the slices
+// only pass while the device is silent.
+constexpr std::chrono::milliseconds FAST_SLICE{20};
+
+}  // namespace
 
 DownloadWorker::DownloadWorker(DeviceLink& link, in_addr address,
                                std::shared_ptr<const PacketQueue> queue,
-                               std::chrono::milliseconds ack_wait)
-    : link_(link), address_(address), queue_(std::move(queue)), ack_wait_(ack_wait) {}
+                               std::chrono::milliseconds ack_wait, DownloadPace pace)
+    : link_(link), address_(address), queue_(std::move(queue)), ack_wait_(ack_wait), pace_(pace) {}
 
 DownloadWorker::~DownloadWorker() {
     Abandon();
@@ -95,13 +103,24 @@ void DownloadWorker::Run() noexcept {
     (void)SendQueue();
 }
 
-bool DownloadWorker::AwaitRelease(AckWait& how) {
+bool DownloadWorker::AwaitRelease(AckWait& how, UdpEndpoint& endpoint) {
     AckEvent& ack = link_.Ack();
     const auto deadline = std::chrono::steady_clock::now() + ack_wait_;
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        how = ack.WaitFor(std::max(left, std::chrono::milliseconds(0)));
+        const auto left = std::max(std::chrono::ceil<std::chrono::milliseconds>(
+                                       deadline - std::chrono::steady_clock::now()),
+                                   std::chrono::milliseconds(0));
+        if (pace_ == DownloadPace::Described) {
+            how = ack.WaitFor(left);
+        } else if (ack.IsCancelled()) {
+            how = AckWait::Cancelled;
+        } else if (left.count() == 0) {
+            how = AckWait::TimedOut;
+        } else {
+            // The gate judges what arrives right here, on this thread.
+            endpoint.ReceiveFor(std::min(left, FAST_SLICE));
+            how = AckWait::Acknowledged;  // not yet decided: look below, then again
+        }
         const std::lock_guard lock(mutex_);
         // The gate's decision stands, whatever ended the wait: a datagram the
         // device acknowledged is acknowledged.
@@ -111,13 +130,15 @@ bool DownloadWorker::AwaitRelease(AckWait& how) {
             return released;
         }
         // Woken by a set that released nothing of this job's (another exchange
-        // of the same link): keep waiting for what is left of the time.
+        // of the same link), or a slice of the fast wait has passed: keep
+        // waiting for what is left of the time.
     }
 }
 
 DownloadOutcome DownloadWorker::SendQueue() {
     DownloadOutcome outcome{.datagrams = queue_->size()};
-    UdpEndpoint endpoint(gate_);
+    UdpEndpoint endpoint(gate_, pace_ == DownloadPace::Fast ? UdpEndpoint::ReceiveMode::Caller
+                                                            : UdpEndpoint::ReceiveMode::Thread);
     endpoint.SetRemote(address_, DEVICE_PORT);
     if (!endpoint.Open()) {
         outcome.result = DownloadResult::EndpointFailed;
@@ -157,7 +178,7 @@ DownloadOutcome DownloadWorker::SendQueue() {
             (void)endpoint.Send(record.Head(), record.Payload());
         }
         AckWait how = AckWait::TimedOut;
-        if (AwaitRelease(how)) {
+        if (AwaitRelease(how, endpoint)) {
             acknowledged_.fetch_add(1);
             ++outcome.acknowledged;
             continue;

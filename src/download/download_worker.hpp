@@ -18,6 +18,19 @@
 
 namespace korvane {
 
+class UdpEndpoint;
+
+// How a job waits for each acknowledgement. Both send the same datagrams with
+// the same 5000 ms wait and judge replies by the same rules.
+enum class DownloadPace {
+    // The endpoint's receive thread hands replies over (readiness wait, drain,
+    // 10 ms pause): about 10.15 ms per datagram, a gap a device may rely on.
+    Described,
+    // The sender receives on the socket itself and judges each reply the
+    // moment it arrives: one wake-up per datagram, network speed.
+    Fast,
+};
+
 // One download to one device: sends its queue stop-and-wait on a thread of
 // its own through a UdpEndpoint to ADDRESS:21818, using the front end's
 // DeviceLink (AckEvent, AbortFlag, sink). The front end owns the worker and
@@ -61,7 +74,8 @@ namespace korvane {
 class DownloadWorker {
 public:
     DownloadWorker(DeviceLink& link, in_addr address, std::shared_ptr<const PacketQueue> queue,
-                   std::chrono::milliseconds ack_wait = std::chrono::milliseconds(ACK_WAIT_MS));
+                   std::chrono::milliseconds ack_wait = std::chrono::milliseconds(ACK_WAIT_MS),
+                   DownloadPace pace = DownloadPace::Described);
     ~DownloadWorker();
     DownloadWorker(const DownloadWorker&) = delete;
     DownloadWorker& operator=(const DownloadWorker&) = delete;
@@ -93,7 +107,8 @@ private:
     [[nodiscard]] DownloadOutcome SendQueue();
     // Waits for the current datagram's wait to be released, cancelled,
     // abandoned or to run out; true when an acknowledgement released it.
-    [[nodiscard]] bool AwaitRelease(AckWait& how);
+    // DownloadPace::Fast receives on `endpoint` meanwhile.
+    [[nodiscard]] bool AwaitRelease(AckWait& how, UdpEndpoint& endpoint);
     // Records the outcome and posts the job's last notification, unless abandoned.
     void Finish(DownloadOutcome outcome);
 
@@ -101,6 +116,7 @@ private:
     const in_addr address_;
     const std::shared_ptr<const PacketQueue> queue_;
     const std::chrono::milliseconds ack_wait_;
+    const DownloadPace pace_;
     ReplyGate gate_{*this};
 
     // Guards the decisions that must not interleave: a reply being judged,

@@ -29,6 +29,35 @@ std::int64_t ArrivalStamp(msghdr& message) {
 
 }  // namespace
 
+bool ReceiveOne(int socket_fd, UdpEndpoint& endpoint, int flags) {
+    // A fresh buffer per datagram; nothing survives from one to the next.
+    std::vector<std::uint8_t> buffer(ReceiveThread::RECV_BUFFER_SIZE);
+    sockaddr_storage sender{};
+    iovec into{.iov_base = buffer.data(), .iov_len = buffer.size()};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(timespec))> control{};
+    msghdr message{};
+    message.msg_name = &sender;
+    message.msg_namelen = sizeof sender;
+    message.msg_iov = &into;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    // MSG_TRUNC reports a datagram's real size, so one that does not fit the
+    // buffer is recognised and dropped instead of handed over cut short.
+    const ssize_t n = ::recvmsg(socket_fd, &message, flags | MSG_TRUNC);
+    if (n <= 0 || static_cast<std::size_t>(n) > ReceiveThread::RECV_BUFFER_SIZE) {
+        return false;  // nothing pending, an empty or oversized datagram, or an error
+    }
+    buffer.resize(static_cast<std::size_t>(n));
+    endpoint.OnArrival(buffer, ArrivalStamp(message));
+    return true;
+}
+
+void DrainSocket(int socket_fd, UdpEndpoint& endpoint, const std::atomic<bool>& stop) {
+    while (!stop.load() && ReceiveOne(socket_fd, endpoint, MSG_DONTWAIT)) {
+    }
+}
+
 ReceiveThread::ReceiveThread(UdpEndpoint& endpoint, int socket_fd)
     : endpoint_(endpoint), socket_fd_(socket_fd) {}
 
@@ -69,36 +98,11 @@ void ReceiveThread::Run() noexcept {
         pollfd ready{.fd = socket_fd_, .events = POLLIN, .revents = 0};
         const int count = ::poll(&ready, 1, static_cast<int>(READY_WAIT.count()));
         if (count > 0) {
-            Drain();
+            DrainSocket(socket_fd_, endpoint_, stop_flag_);
         }
         std::this_thread::sleep_for(CYCLE_PAUSE);
     }
     running_.store(false);
-}
-
-void ReceiveThread::Drain() {
-    while (!stop_flag_.load()) {
-        // A fresh buffer per datagram; nothing survives from one to the next.
-        std::vector<std::uint8_t> buffer(RECV_BUFFER_SIZE);
-        sockaddr_storage sender{};
-        iovec into{.iov_base = buffer.data(), .iov_len = buffer.size()};
-        alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(timespec))> control{};
-        msghdr message{};
-        message.msg_name = &sender;
-        message.msg_namelen = sizeof sender;
-        message.msg_iov = &into;
-        message.msg_iovlen = 1;
-        message.msg_control = control.data();
-        message.msg_controllen = control.size();
-        // MSG_TRUNC reports a datagram's real size, so one that does not fit the
-        // buffer is recognised and dropped instead of handed over cut short.
-        const ssize_t n = ::recvmsg(socket_fd_, &message, MSG_DONTWAIT | MSG_TRUNC);
-        if (n <= 0 || static_cast<std::size_t>(n) > RECV_BUFFER_SIZE) {
-            return;  // nothing pending, an empty or oversized datagram, or an error
-        }
-        buffer.resize(static_cast<std::size_t>(n));
-        endpoint_.OnArrival(buffer, ArrivalStamp(message));
-    }
 }
 
 }  // namespace korvane

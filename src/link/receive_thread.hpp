@@ -9,6 +9,16 @@ namespace korvane {
 
 class UdpEndpoint;
 
+// Takes one datagram from `socket_fd` (recvmsg with `flags`) and hands it to
+// `endpoint` (OnArrival, with its kernel arrival stamp). False when nothing
+// was handed over: nothing pending or the wait ran out, an empty or oversized
+// datagram (dropped), an error.
+bool ReceiveOne(int socket_fd, UdpEndpoint& endpoint, int flags);
+
+// Drains `socket_fd` without waiting, in order of arrival, until nothing is
+// pending or `stop` is set.
+void DrainSocket(int socket_fd, UdpEndpoint& endpoint, const std::atomic<bool>& stop);
+
 // The receive loop of one UdpEndpoint, on a thread of its own: waits at most
 // 100 ms for the socket to become readable, drains it (each datagram handed to
 // the endpoint with its kernel arrival stamp, in order of arrival), pauses 10 ms, and again until
@@ -37,7 +47,6 @@ public:
 
 private:
     void Run() noexcept;
-    void Drain();
 
     UdpEndpoint& endpoint_;
     const int socket_fd_;  // owned by the endpoint

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 
 #include <array>
@@ -18,7 +19,8 @@ std::int64_t RealtimeNs() noexcept {
 
 }  // namespace
 
-UdpEndpoint::UdpEndpoint(DeviceReplyHandler& owner) : owner_(owner) {}
+UdpEndpoint::UdpEndpoint(DeviceReplyHandler& owner, ReceiveMode mode)
+    : owner_(owner), mode_(mode) {}
 
 UdpEndpoint::~UdpEndpoint() {
     UdpEndpoint::Close();
@@ -38,6 +40,9 @@ bool UdpEndpoint::Open() {
     // Arrival stamps are what tells a fresh reply from one that was already
     // waiting when the request went out; without them every reply counts.
     (void)::setsockopt(socket_.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &enable, sizeof enable);
+    if (mode_ == ReceiveMode::Caller) {
+        return true;
+    }
     receive_thread_ = std::make_unique<ReceiveThread>(*this, socket_.Get());
     if (!receive_thread_->Start()) {
         receive_thread_.reset();
@@ -89,6 +94,30 @@ void UdpEndpoint::OnArrival(std::span<const std::uint8_t> datagram, std::int64_t
         return;  // it was waiting in the socket before the latest request went out
     }
     (void)OnReceive(datagram);
+}
+
+void UdpEndpoint::ReceiveFor(std::chrono::milliseconds timeout) {
+    if (!socket_.Valid() || receive_thread_) {
+        return;  // with a receive thread, that thread alone receives
+    }
+    if (timeout.count() <= 0) {
+        (void)ReceiveOne(socket_.Get(), *this, MSG_DONTWAIT);
+        return;
+    }
+    // One system call per wait: a blocking read bounded by SO_RCVTIMEO, set
+    // again only when the bound changes (the last slice of a wait).
+    if (timeout != receive_timeout_) {
+        const timeval bound{.tv_sec = timeout.count() / 1000,
+                            .tv_usec = static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+        if (::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) != 0) {
+            return;
+        }
+        receive_timeout_ = timeout;
+    }
+    // One datagram: the caller looks at what it did before receiving more (an
+    // acknowledgement ends its wait; a duplicate left waiting is then older
+    // than the next send and is dropped).
+    (void)ReceiveOne(socket_.Get(), *this, 0);
 }
 
 std::uint16_t UdpEndpoint::LocalPort() const {

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -27,9 +28,18 @@ namespace korvane {
 // every datagram as it arrives; one stamped before the latest send (a
 // duplicate or a late reply that waited in the socket while the request went
 // out) is dropped unseen, so it can never release the new request's wait.
+//
+// In ReceiveMode::Caller there is no receive thread: the thread that sends
+// also receives (ReceiveFor), so a reply is handled the moment it arrives,
+// with no hand-off between threads and no pause.
 class UdpEndpoint {
 public:
-    explicit UdpEndpoint(DeviceReplyHandler& owner);
+    enum class ReceiveMode {
+        Thread,  // a ReceiveThread with its readiness wait, drain and pause
+        Caller,  // the owner's thread receives with ReceiveFor
+    };
+
+    explicit UdpEndpoint(DeviceReplyHandler& owner, ReceiveMode mode = ReceiveMode::Thread);
     virtual ~UdpEndpoint();
     UdpEndpoint(const UdpEndpoint&) = delete;
     UdpEndpoint& operator=(const UdpEndpoint&) = delete;
@@ -40,7 +50,8 @@ public:
         remote_port_ = port;
     }
 
-    // True when the socket exists, allows broadcast and the receive thread runs.
+    // True when the socket exists, allows broadcast and (ReceiveMode::Thread)
+    // the receive thread runs.
     [[nodiscard]] virtual bool Open();
     // Sends `head` followed by `tail` as one datagram, without copying them
     // together; false for an empty datagram or an error.
@@ -55,17 +66,23 @@ public:
     // drops it when it arrived before the latest send, else OnReceive.
     void OnArrival(std::span<const std::uint8_t> datagram, std::int64_t arrived_ns);
 
+    // ReceiveMode::Caller: waits at most `timeout` for a datagram and hands it
+    // over through OnArrival, on the calling thread.
+    void ReceiveFor(std::chrono::milliseconds timeout);
+
     // The local port the first send bound the socket to (0 before it).
     [[nodiscard]] std::uint16_t LocalPort() const;
 
 private:
     DeviceReplyHandler& owner_;
+    const ReceiveMode mode_;
     in_addr remote_address_{};
     std::uint16_t remote_port_ = 0;
     UniqueFd socket_;
     // CLOCK_REALTIME just before the latest send, the clock of the kernel's stamps.
     std::atomic<std::int64_t> last_send_ns_{0};
     std::unique_ptr<ReceiveThread> receive_thread_;
+    std::chrono::milliseconds receive_timeout_{0};  // SO_RCVTIMEO; 0: none set
 };
 
 }  // namespace korvane

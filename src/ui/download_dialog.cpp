@@ -162,7 +162,9 @@ void DownloadDialog::OnDownload() {
     progress_bar_->SetRange(0, datagrams - 1);
     progress_bar_->SetPos(0);
     progress_bar_->SetCaption(FromUtf8(messages::DOWNLOADING));
-    worker_ = std::make_unique<DownloadWorker>(link_, check.inputs.address, load.queue);
+    worker_ = std::make_unique<DownloadWorker>(
+        link_, check.inputs.address, load.queue, std::chrono::milliseconds(ACK_WAIT_MS),
+        settings_.Fast() ? DownloadPace::Fast : DownloadPace::Described);
     if (!worker_->Start()) {
         worker_.reset();
         OnDownloadDone(0);  // no thread for the job: nothing was sent

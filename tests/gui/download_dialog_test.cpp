@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QSettings>
 #include <QtTest>
 #include <chrono>
 #include <thread>
@@ -156,11 +157,17 @@ private slots:
     // Intact and refused downloads; a new window then shows what was typed.
     void download_data() {
         QTest::addColumn<bool>("refused");
-        QTest::newRow("intact") << false;
-        QTest::newRow("refused") << true;
+        QTest::addColumn<bool>("fast");
+        QTest::newRow("intact") << false << false;
+        QTest::newRow("refused") << true << false;
+        QTest::newRow("fast") << false << true;
     }
     void download() {
         QFETCH(bool, refused);
+        QFETCH(bool, fast);
+        if (fast) {  // read at each download
+            QSettings(Settings::FilePath(), QSettings::IniFormat).setValue("Transfer/Fast", "1");
+        }
         auto device = kt::StartDevice("127.0.7.2", {.refuse_nth = refused ? 3u : 0u});
         const QString path = File("fw.zip", 20'000);  // header, 3 chunks, end
         const auto dialog = kt::MakeDialog("127.0.7.2", path);

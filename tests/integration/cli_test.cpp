@@ -85,6 +85,7 @@ TEST(Cli, ExitCodesAndWhatTheOperatorSees) {
         // One JSON line, valid UTF-8 whatever the file name's bytes.
         {{"download", "--json", "-q", "--ip", "@", "fw\xFF\xC3.zip"}, 0, R"({"address":"@","file":"fw\udcff\udcc3.zip","length":10,)"
          R"("md5":"e09c80c42fda55f9d992e59ca6b3307d","datagrams":3,"acknowledged":3,"result":"succeeded","reason":null,"seconds":)", "", OK3},
+        {{"download", "--fast", "--json", "-q", "--ip", "@", "fw.zip"}, 0, ",\"mode\":\"fast\"}\n", "", OK3},
         {{"download", "-q", "--ip", "@", "fw.zip"}, 1, "Failed to download\n", ": refused by the device at datagram 1 (sequence 1)\n", {R("11000006"), R("12000115")}},
         {{"download", "--json", "-q", "--ip", "@", "fw.zip"}, 1, R"j("acknowledged":1,"result":"failed","reason":"timed out waiting for datagram 1 (sequence 1)")j", "", {R("11000006"), {}}},
         // Every input is checked before anything is sent.

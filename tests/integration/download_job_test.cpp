@@ -1,6 +1,6 @@
 // The download job against the device simulator on loopback: what reaches the
-// device, what the front end is told, and every way a job ends. Addresses
-// 127.0.3.x, one per simulated device.
+// device, what the front end is told, and every way a job ends, at both paces
+// (the fast one on addresses 100 higher). Addresses 127.0.3.x, one per simulated device.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -44,9 +44,10 @@ struct Job {
     std::vector<Notification> posts;
     std::unique_ptr<DownloadWorker> worker;
 
-    Job(int device, std::shared_ptr<const PacketQueue> queue)
+    Job(int device, std::shared_ptr<const PacketQueue> queue,
+        DownloadPace pace = DownloadPace::Described)
         : worker(std::make_unique<DownloadWorker>(link, *ParseDeviceAddress(Device(device)),
-                                                  std::move(queue))) {}
+                                                  std::move(queue), 5000ms, pace)) {}
     // Starts the job and takes notifications until its last one.
     DownloadOutcome Run() {
         EXPECT_TRUE(worker->Start());
@@ -69,10 +70,20 @@ struct Job {
     }
 };
 
+// Every behaviour holds at both paces; the fast one uses the devices 100 higher.
+class DownloadJob : public ::testing::TestWithParam<DownloadPace> {
+protected:
+    [[nodiscard]] static int At(int device) {
+        return device + (GetParam() == DownloadPace::Fast ? 100 : 0);
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Paces, DownloadJob,
+                         ::testing::Values(DownloadPace::Described, DownloadPace::Fast));
+
 // Files of every shape arrive whole, numbered 0..N-1, with N acknowledgements
 // and then one UM_DOWNLOAD_DONE(1); replies the device sends twice or mixed
 // with garbage change nothing of that.
-TEST(DownloadJob, FilesArriveWholeWithExactProgress) {
+TEST_P(DownloadJob, FilesArriveWholeWithExactProgress) {
     // clang-format off
     const std::vector<std::pair<std::size_t, FaultPlan>> cases = {
         {0, {}}, {1, {}}, {8000, {}}, {8001, {}}, {1 << 20, {}},
@@ -82,9 +93,9 @@ TEST(DownloadJob, FilesArriveWholeWithExactProgress) {
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const auto& [size, faults] = cases[i];
         SCOPED_TRACE(size);
-        auto device = StartDevice(Device(1 + static_cast<int>(i)), faults);
+        auto device = StartDevice(Device(At(1 + static_cast<int>(i))), faults);
         const auto queue = Queue(size);
-        Job job(1 + static_cast<int>(i), queue);
+        Job job(At(1 + static_cast<int>(i)), queue, GetParam());
         const DownloadOutcome outcome = job.Run();
         const std::size_t n = queue->size();
         EXPECT_EQ(outcome.result, DownloadResult::Succeeded);
@@ -105,7 +116,7 @@ TEST(DownloadJob, FilesArriveWholeWithExactProgress) {
 // and refuses the end is there thirty times, all at once, so that every
 // interleaving of a duplicate and the next send comes up: the duplicates must
 // never stand in for the end's own verdict.
-TEST(DownloadJob, FailuresStopAtTheFailingDatagram) {
+TEST_P(DownloadJob, FailuresStopAtTheFailingDatagram) {
     const auto queue = Queue(320000);
     const auto n = static_cast<std::uint32_t>(queue->size());
     struct Case {
@@ -123,9 +134,9 @@ TEST(DownloadJob, FailuresStopAtTheFailingDatagram) {
     std::vector<std::future<void>> runs;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         runs.push_back(std::async(std::launch::async, [&, i] {
-            const int address = 20 + static_cast<int>(i);
+            const int address = At(20 + static_cast<int>(i));
             auto device = StartDevice(Device(address), cases[i].faults);
-            Job job(address, queue);
+            Job job(address, queue, GetParam());
             const auto start = Clock::now();
             const DownloadOutcome outcome = job.Run();
             const auto took = Clock::now() - start;
@@ -146,9 +157,9 @@ TEST(DownloadJob, FailuresStopAtTheFailingDatagram) {
 
 // The close request (window closed, Ctrl-C) fails the job at once, even in the
 // end datagram's wait, which no reply will end.
-TEST(DownloadJob, CloseFailsAtOnceEvenDuringTheEndsWait) {
-    auto device = StartDevice(Device(70), {.drop_reply_nth = 5});
-    Job job(70, Queue(20000));
+TEST_P(DownloadJob, CloseFailsAtOnceEvenDuringTheEndsWait) {
+    auto device = StartDevice(Device(At(70)), {.drop_reply_nth = 5});
+    Job job(At(70), Queue(20000), GetParam());
     std::thread closer([&] {
         for (const auto deadline = Clock::now() + 10s;
              device->Received().size() < 5 && Clock::now() < deadline;) {
@@ -170,15 +181,15 @@ TEST(DownloadJob, CloseFailsAtOnceEvenDuringTheEndsWait) {
 // "DownLoad" pressed again at any moment: the running job goes away at once,
 // sends nothing more and never reports a result; the next job on the same link
 // works as if it had never been.
-TEST(DownloadJob, AbandonAtAnyMomentEndsTheJobAtOnce) {
+TEST_P(DownloadJob, AbandonAtAnyMomentEndsTheJobAtOnce) {
     // Replies come 10 ms late, so no job can end by itself within the rounds.
-    auto device = StartDevice(Device(80), {.reply_delay = 10ms});
+    auto device = StartDevice(Device(At(80)), {.reply_delay = 10ms});
     const auto queue = Queue(200000);
-    Job job(80, queue);
+    Job job(At(80), queue, GetParam());
     for (int round = 0; round < 16; ++round) {
         job.link.Abort().store(false);
-        job.worker =
-            std::make_unique<DownloadWorker>(job.link, *ParseDeviceAddress(Device(80)), queue);
+        job.worker = std::make_unique<DownloadWorker>(job.link, *ParseDeviceAddress(Device(At(80))),
+                                                      queue, 5000ms, GetParam());
         ASSERT_TRUE(job.worker->Start());
         std::this_thread::sleep_for(std::chrono::microseconds(round * 2500));
         const auto pressed = Clock::now();
@@ -191,14 +202,15 @@ TEST(DownloadJob, AbandonAtAnyMomentEndsTheJobAtOnce) {
         EXPECT_FALSE(job.sink.PopFor(50ms)) << "posted after the abandon, round " << round;
     }
     job.link.Abort().store(false);
-    job.worker = std::make_unique<DownloadWorker>(job.link, *ParseDeviceAddress(Device(80)), queue);
+    job.worker = std::make_unique<DownloadWorker>(job.link, *ParseDeviceAddress(Device(At(80))),
+                                                  queue, 5000ms, GetParam());
     EXPECT_EQ(job.Run().result, DownloadResult::Succeeded);
     EXPECT_EQ(job.Count(UM_PACKET_ACKED), queue->size());
 }
 
 // No socket can be made: UM_UDP_INIT_FAILED (the front end shows "初始化UDP失败"),
 // and no UM_DOWNLOAD_DONE.
-TEST(DownloadJob, EndpointThatCannotOpenIsReportedWithoutDone) {
+TEST(DownloadJobEndpoint, EndpointThatCannotOpenIsReportedWithoutDone) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "runs out of descriptors on purpose; ASan+UBSan need descriptors of their own";
 #endif

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Fast mode against TFTP, side by side on loopback in a private network namespace:
+#   1. a 64 MiB file with `korvane-cli download --fast` to korvane-devsim, and the
+#      same file fetched by curl over TFTP with 8000-byte blocks (the same block
+#      size, also stop-and-wait) from in.tftpd (tftpd-hpa) started here; both
+#      checked by MD5; MB/s of each and the ratio (target >= 1.2, aim 1.5), and
+#      the CLI's CPU time per datagram (no busy waiting);
+#   2. the described cadence on a small file, ms per datagram, for comparison;
+#   3. a fleet of 16 devices at once in fast mode (16 MiB each), aggregate MB/s.
+# Each figure is the median of three rounds; the two transfers alternate.
+# Usage: bench/fast_vs_tftp.sh [BUILD_DIR]   (root, for the namespace; needs
+# in.tftpd and curl: scripts/install-deps.sh)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+
+if [ -z "${KORVANE_BENCH_NETNS:-}" ]; then
+    if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
+        exec env KORVANE_BENCH_NETNS=1 unshare -n -- \
+            bash -c 'ip link set lo up && exec "$@"' bash "$0" "$build"
+    fi
+    echo "bench: not root or no network namespaces: running on the host's loopback" >&2
+fi
+
+bin=$build/bin
+device=127.0.9.20
+tftp_server=127.0.9.21
+fleet_base=127.0.9.  # .101 ... .116
+for program in korvane-cli korvane-devsim; do
+    [ -x "$bin/$program" ] || { echo "bench: $bin/$program is missing; build first" >&2; exit 1; }
+done
+for program in in.tftpd curl; do
+    command -v "$program" >/dev/null || { echo "bench: $program is missing (scripts/install-deps.sh)" >&2; exit 1; }
+done
+
+# shellcheck source=scripts/devsim-lib.sh
+. "$root/scripts/devsim-lib.sh"  # $work, start_devsim, clean-up on exit
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; stop_devsim; rm -rf "$work"' EXIT
+
+# in.tftpd ignores a system whose only address is 127.0.0.1: give it its own.
+if [ -n "${KORVANE_BENCH_NETNS:-}" ]; then
+    ip addr add "$tftp_server/32" dev lo
+fi
+chmod 711 "$work"
+mkdir -m 755 "$work/tftp"
+head -c $((64 * 1024 * 1024)) /dev/urandom >"$work/tftp/big.bin"
+chmod 644 "$work/tftp/big.bin"
+head -c $((98 * 8000)) /dev/urandom >"$work/small.bin"  # 100 datagrams
+head -c $((16 * 1024 * 1024)) /dev/urandom >"$work/fleet.bin"
+big_md5=$(md5sum <"$work/tftp/big.bin" | cut -d' ' -f1)
+
+in.tftpd -L -s -u nobody -a "$tftp_server:69" "$work/tftp" &
+pids+=($!)
+start_devsim "$device" "$work/received" || exit 1
+fleet=()
+for i in $(seq 101 116); do
+    "$bin/korvane-devsim" --bind "$fleet_base$i" --out "$work/fleet-$i" >/dev/null 2>"$work/fleet-$i.err" &
+    pids+=($!)
+    fleet+=(--ip "$fleet_base$i")
+done
+sleep 0.5
+
+# Runs a command and prints one JSON line: wall and CPU seconds of that child.
+measure() {
+    python3 - "$@" <<'EOF'
+import json, os, subprocess, sys, time
+start = time.monotonic()
+child = subprocess.Popen(sys.argv[1:], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+output = child.stdout.read()
+_, status, usage = os.wait4(child.pid, 0)
+print(json.dumps(dict(exit_code=os.waitstatus_to_exitcode(status), wall=time.monotonic() - start,
+                      cpu=usage.ru_utime + usage.ru_stime, output=output)))
+EOF
+}
+
+fast=() tftp=() cadence=() fleet_runs=()
+for round in 1 2 3; do
+    fast+=("$(measure "$bin/korvane-cli" download --fast --quiet --json --ip "$device" "$work/tftp/big.bin")")
+    rm -f "$work/fetched.bin"
+    tftp+=("$(measure curl -s --tftp-blksize 8000 -o "$work/fetched.bin" "tftp://$tftp_server/big.bin")")
+    fetched_md5=$(md5sum <"$work/fetched.bin" | cut -d' ' -f1)
+    [ "$fetched_md5" = "$big_md5" ] || { echo "bench: TFTP round $round arrived damaged" >&2; exit 1; }
+    [ -f "$work/received/$big_md5.bin" ] || { echo "bench: fast round $round did not arrive intact" >&2; exit 1; }
+    rm -f "$work/received/$big_md5.bin"
+    cadence+=("$(measure "$bin/korvane-cli" download --quiet --json --ip "$device" "$work/small.bin")")
+    fleet_runs+=("$(measure "$bin/korvane-cli" download --fast --quiet --json "${fleet[@]}" "$work/fleet.bin")")
+done
+
+python3 - "$big_md5" "${fast[*]}" "${tftp[*]}" "${cadence[*]}" "${fleet_runs[*]}" <<'EOF'
+import json, statistics, sys
+md5 = sys.argv[1]
+def runs(text):
+    return [json.loads(line) for line in text.replace('} {', '}\n{').splitlines()]
+fast, tftp, cadence, fleet = (runs(a) for a in sys.argv[2:6])
+MB = 1e6
+for r in fast:
+    out = json.loads(r['output'].splitlines()[0])
+    assert r['exit_code'] == 0 and out['result'] == 'succeeded' and out['md5'] == md5, r
+    r['datagrams'], r['length'], r['seconds'] = out['datagrams'], out['length'], out['seconds']
+for r in tftp:
+    assert r['exit_code'] == 0, r
+length = fast[0]['length']
+fast_mbs = statistics.median(length / r['wall'] / MB for r in fast)
+tftp_mbs = statistics.median(length / r['wall'] / MB for r in tftp)
+cpu_us = statistics.median(r['cpu'] / r['datagrams'] * 1e6 for r in fast)
+print(f"64 MiB, MD5 checked on both sides (median of {len(fast)} rounds)")
+print(f"  korvane-cli download --fast : {fast_mbs:7.1f} MB/s  (rounds: "
+      + ", ".join(f"{length / r['wall'] / MB:.1f}" for r in fast) + ")")
+print(f"    of which the datagrams    : {statistics.median(length / r['seconds'] / MB for r in fast):7.1f} MB/s"
+      f"  ({statistics.median(r['seconds'] / r['datagrams'] * 1e6 for r in fast):.1f} us per round trip; the rest is start-up, reading and MD5)")
+print(f"  curl TFTP blksize 8000      : {tftp_mbs:7.1f} MB/s  (rounds: "
+      + ", ".join(f"{length / r['wall'] / MB:.1f}" for r in tftp) + ")")
+print(f"  ratio fast / TFTP           : {fast_mbs / tftp_mbs:7.2f}  (target >= 1.2, aim 1.5)")
+print(f"  korvane-cli CPU per datagram: {cpu_us:7.1f} us, loading and MD5 included  ({statistics.median(r['cpu'] / r['wall'] for r in fast) * 100:.0f}% of one core)")
+per = []
+for r in cadence:
+    out = json.loads(r['output'].splitlines()[0])
+    assert out['result'] == 'succeeded', r
+    per.append(out['seconds'] * 1000 / out['datagrams'])
+print(f"described cadence, {out['datagrams']} datagrams: {statistics.median(per):.2f} ms per datagram"
+      f" ({out['length'] / (statistics.median(per) / 1000 * out['datagrams']) / MB:.2f} MB/s)")
+devices = []
+for r in fleet:
+    lines = [json.loads(line) for line in r['output'].splitlines()]
+    assert r['exit_code'] == 0 and all(l['result'] == 'succeeded' for l in lines), r
+    devices.append((len(lines), lines[0]['length'], r['wall']))
+n, each, _ = devices[0]
+wall = statistics.median(d[2] for d in devices)
+print(f"fleet in fast mode: {n} devices x {each / 2**20:.0f} MiB in {wall:.2f} s: {n * each / wall / MB:.1f} MB/s aggregate")
+EOF
