@@ -78,7 +78,10 @@ protected:
     }
 };
 INSTANTIATE_TEST_SUITE_P(Paces, DownloadJob,
-                         ::testing::Values(DownloadPace::Described, DownloadPace::Fast));
+                         ::testing::Values(DownloadPace::Described, DownloadPace::Fast),
+                         [](const auto& pace) {
+                             return pace.param == DownloadPace::Fast ? "Fast" : "Described";
+                         });
 
 // Files of every shape arrive whole, numbered 0..N-1, with N acknowledgements
 // and then one UM_DOWNLOAD_DONE(1); replies the device sends twice or mixed
