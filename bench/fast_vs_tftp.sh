@@ -6,8 +6,10 @@
 #      checked by MD5; MB/s of each and the ratio (target >= 1.2, aim 1.5), and
 #      the CLI's CPU time per datagram (no busy waiting);
 #   2. the described cadence on a small file, ms per datagram, for comparison;
-#   3. a fleet of 16 devices at once in fast mode (16 MiB each), aggregate MB/s.
-# Each figure is the median of three rounds; the two transfers alternate.
+#   3. a fleet of 16 devices at once in fast mode (16 MiB each), aggregate MB/s;
+#   4. the floor: udp_floor, two processes passing the same datagrams back and
+#      forth with no work at all, on the same loopback.
+# Each figure is the median of five rounds; the transfers alternate.
 # Usage: bench/fast_vs_tftp.sh [BUILD_DIR]   (root, for the namespace; needs
 # in.tftpd and curl: scripts/install-deps.sh)
 set -euo pipefail
@@ -25,8 +27,9 @@ fi
 bin=$build/bin
 device=127.0.9.20
 tftp_server=127.0.9.21
+floor_server=127.0.9.22
 fleet_base=127.0.9.  # .101 ... .116
-for program in korvane-cli korvane-devsim; do
+for program in korvane-cli korvane-devsim udp_floor; do
     [ -x "$bin/$program" ] || { echo "bench: $bin/$program is missing; build first" >&2; exit 1; }
 done
 for program in in.tftpd curl; do
@@ -59,6 +62,8 @@ for i in $(seq 101 116); do
     pids+=($!)
     fleet+=(--ip "$fleet_base$i")
 done
+"$bin/udp_floor" serve "$floor_server" 21818 &
+pids+=($!)
 sleep 0.5
 
 # Runs a command and prints one JSON line: wall and CPU seconds of that child.
@@ -74,8 +79,8 @@ print(json.dumps(dict(exit_code=os.waitstatus_to_exitcode(status), wall=time.mon
 EOF
 }
 
-fast=() tftp=() cadence=() fleet_runs=()
-for round in 1 2 3; do
+fast=() tftp=() cadence=() fleet_runs=() floor=()
+for round in 1 2 3 4 5; do
     fast+=("$(measure "$bin/korvane-cli" download --fast --quiet --json --ip "$device" "$work/tftp/big.bin")")
     rm -f "$work/fetched.bin"
     tftp+=("$(measure curl -s --tftp-blksize 8000 -o "$work/fetched.bin" "tftp://$tftp_server/big.bin")")
@@ -85,9 +90,10 @@ for round in 1 2 3; do
     rm -f "$work/received/$big_md5.bin"
     cadence+=("$(measure "$bin/korvane-cli" download --quiet --json --ip "$device" "$work/small.bin")")
     fleet_runs+=("$(measure "$bin/korvane-cli" download --fast --quiet --json "${fleet[@]}" "$work/fleet.bin")")
+    floor+=("$("$bin/udp_floor" send "$floor_server" 21818 8390)")
 done
 
-python3 - "$big_md5" "${fast[*]}" "${tftp[*]}" "${cadence[*]}" "${fleet_runs[*]}" <<'EOF'
+python3 - "$big_md5" "${fast[*]}" "${tftp[*]}" "${cadence[*]}" "${fleet_runs[*]}" "${floor[*]}" <<'EOF'
 import json, statistics, sys
 md5 = sys.argv[1]
 def runs(text):
@@ -111,6 +117,9 @@ print(f"    of which the datagrams    : {statistics.median(length / r['seconds']
       f"  ({statistics.median(r['seconds'] / r['datagrams'] * 1e6 for r in fast):.1f} us per round trip; the rest is start-up, reading and MD5)")
 print(f"  curl TFTP blksize 8000      : {tftp_mbs:7.1f} MB/s  (rounds: "
       + ", ".join(f"{length / r['wall'] / MB:.1f}" for r in tftp) + ")")
+floor = statistics.median(float(t) for t in sys.argv[6].split())
+print(f"  floor, bare ping-pong       : {8390 * 8000 / floor / MB:7.1f} MB/s  ({floor / 8390 * 1e6:.1f} us per round trip:"
+      " udp_floor, nothing but send and receive)")
 print(f"  ratio fast / TFTP           : {fast_mbs / tftp_mbs:7.2f}  (target >= 1.2, aim 1.5)")
 print(f"  korvane-cli CPU per datagram: {cpu_us:7.1f} us, loading and MD5 included  ({statistics.median(r['cpu'] / r['wall'] for r in fast) * 100:.0f}% of one core)")
 per = []

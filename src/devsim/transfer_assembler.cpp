@@ -43,11 +43,14 @@ ChunkOutcome TransferAssembler::Append(std::uint16_t sequence,
         return {};
     }
     record_.sequences.push_back(sequence);
-    if (sequence != next_sequence_ || payload.size() > record_.length - record_.image.size()) {
+    if (sequence != next_sequence_ || payload.size() > record_.length - record_.received_length) {
         return {.ended = Close(true)};
     }
     ++next_sequence_;
-    record_.image.insert(record_.image.end(), payload.begin(), payload.end());
+    record_.received_length += payload.size();
+    if (!file_) {
+        record_.image.insert(record_.image.end(), payload.begin(), payload.end());
+    }
     sink_.Add(payload);
     return {.accepted = true};
 }
@@ -64,13 +67,12 @@ TransferRecord TransferAssembler::Close(bool refused) {
     in_progress_ = false;
     TransferRecord record = std::exchange(record_, TransferRecord{});
     record.sequences_in_order = SequencesInOrder(record.sequences);
-    record.received_length = record.image.size();
     record.md5 = sink_.Finish();
     // The system sends an empty file with an all-zero digest field rather than
     // the MD5 of no bytes; both stand for an empty image.
     const bool digest_matches = record.md5 == record.declared_md5 ||
-                                (record.image.empty() && record.declared_md5 == Digest{});
-    const bool ok = !refused && record.image.size() == record.length && digest_matches;
+                                (record.received_length == 0 && record.declared_md5 == Digest{});
+    const bool ok = !refused && record.received_length == record.length && digest_matches;
     record.verdict = ok ? TransferVerdict::Ok : TransferVerdict::Mismatch;
     record.ok = ok;
     const std::unique_ptr<PendingImage> file = std::move(file_);  // removed unless kept

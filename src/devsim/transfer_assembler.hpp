@@ -26,9 +26,10 @@ struct ChunkOutcome {
 // header. A chunk out of sequence (header k: data k+1, k+2 ... mod 2^16) or
 // one that would go past the declared length ends the transfer as a
 // mismatch: the device cannot put the file together any more. The end
-// datagram's own sequence is only recorded. A good image is kept as
-// out_dir/<md5>.bin (written while it arrives, see ChunkSink); one that cannot
-// be written is refused at its end as WriteFailed. One thread at a time.
+// datagram's own sequence is only recorded. With an out_dir a good image is
+// kept as out_dir/<md5>.bin (written while it arrives, see ChunkSink; one that
+// cannot be written is refused at its end as WriteFailed), else in the record.
+// One thread at a time.
 class TransferAssembler {
 public:
     // An empty `out_dir` keeps images in memory only.

@@ -23,11 +23,11 @@ enum class TransferVerdict {
 // One transfer, judged at its end datagram or ended early by a refused
 // chunk. A plain value.
 struct TransferRecord {
-    std::uint32_t length = 0;    // as the header declared it
-    Digest md5{};                // MD5 of the bytes received
-    bool ok = false;             // length and MD5 matched the header (and it was written)
-    std::filesystem::path path;  // out_dir/<md5>.bin when written
-    std::vector<std::uint8_t> image;
+    std::uint32_t length = 0;         // as the header declared it
+    Digest md5{};                     // MD5 of the bytes received
+    bool ok = false;                  // length and MD5 matched the header (and it was written)
+    std::filesystem::path path;       // out_dir/<md5>.bin when written
+    std::vector<std::uint8_t> image;  // what arrived, when not written to a file as it came
     // Of every datagram of the transfer in arrival order, a refused chunk's included.
     std::vector<std::uint16_t> sequences;
 
