@@ -32,23 +32,7 @@ start_devsim "$address" "$work/received" || exit 1
 head -c $((248 * 8000)) /dev/urandom >"$work/cadence.bin"
 head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$work/big.bin"
 
-# Runs korvane-cli and reports its own result with wall time, CPU and peak RSS.
-measure() {
-    python3 - "$@" <<'EOF'
-import json, os, subprocess, sys, time
-# wait4 gives the usage of this one child, nothing else this process ran.
-start = time.monotonic()
-child = subprocess.Popen(sys.argv[1:], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-output = child.stdout.read()
-_, status, usage = os.wait4(child.pid, 0)
-child.returncode = os.waitstatus_to_exitcode(status)
-wall = time.monotonic() - start
-result = json.loads(output.splitlines()[0])
-result.update(exit_code=child.returncode, wall=wall, cpu=usage.ru_utime + usage.ru_stime,
-              maxrss_kib=usage.ru_maxrss)
-print(json.dumps(result))
-EOF
-}
+measure() { "$root/bench/measure.py" "$@"; }  # one JSON line about that child
 
 cadence=()
 for _ in 1 2 3; do

@@ -66,18 +66,7 @@ done
 pids+=($!)
 sleep 0.5
 
-# Runs a command and prints one JSON line: wall and CPU seconds of that child.
-measure() {
-    python3 - "$@" <<'EOF'
-import json, os, subprocess, sys, time
-start = time.monotonic()
-child = subprocess.Popen(sys.argv[1:], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-output = child.stdout.read()
-_, status, usage = os.wait4(child.pid, 0)
-print(json.dumps(dict(exit_code=os.waitstatus_to_exitcode(status), wall=time.monotonic() - start,
-                      cpu=usage.ru_utime + usage.ru_stime, output=output)))
-EOF
-}
+measure() { "$root/bench/measure.py" "$@"; }  # one JSON line about that child
 
 fast=() tftp=() cadence=() fleet_runs=() floor=()
 for round in 1 2 3 4 5; do
