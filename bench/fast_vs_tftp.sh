@@ -52,6 +52,8 @@ chmod 644 "$work/tftp/big.bin"
 head -c $((98 * 8000)) /dev/urandom >"$work/small.bin"  # 100 datagrams
 head -c $((16 * 1024 * 1024)) /dev/urandom >"$work/fleet.bin"
 big_md5=$(md5sum <"$work/tftp/big.bin" | cut -d' ' -f1)
+# As many round trips as the big file's download: header, chunks of 8000, end.
+big_datagrams=$(((64 * 1024 * 1024 + 7999) / 8000 + 2))
 
 in.tftpd -L -s -u nobody -a "$tftp_server:69" "$work/tftp" &
 pids+=($!)
@@ -79,15 +81,16 @@ for round in 1 2 3 4 5; do
     rm -f "$work/received/$big_md5.bin"
     cadence+=("$(measure "$bin/korvane-cli" download --quiet --json --ip "$device" "$work/small.bin")")
     fleet_runs+=("$(measure "$bin/korvane-cli" download --fast --quiet --json "${fleet[@]}" "$work/fleet.bin")")
-    floor+=("$("$bin/udp_floor" send "$floor_server" 21818 8390)")
+    floor+=("$("$bin/udp_floor" send "$floor_server" 21818 "$big_datagrams")")
 done
 
-python3 - "$big_md5" "${fast[*]}" "${tftp[*]}" "${cadence[*]}" "${fleet_runs[*]}" "${floor[*]}" <<'EOF'
+python3 - "$big_md5" "$big_datagrams" "${fast[*]}" "${tftp[*]}" "${cadence[*]}" "${fleet_runs[*]}" "${floor[*]}" <<'EOF'
 import json, statistics, sys
 md5 = sys.argv[1]
 def runs(text):
     return [json.loads(line) for line in text.replace('} {', '}\n{').splitlines()]
-fast, tftp, cadence, fleet = (runs(a) for a in sys.argv[2:6])
+trips = int(sys.argv[2])
+fast, tftp, cadence, fleet = (runs(a) for a in sys.argv[3:7])
 MB = 1e6
 for r in fast:
     out = json.loads(r['output'].splitlines()[0])
@@ -106,8 +109,9 @@ print(f"    of which the datagrams    : {statistics.median(length / r['seconds']
       f"  ({statistics.median(r['seconds'] / r['datagrams'] * 1e6 for r in fast):.1f} us per round trip; the rest is start-up, reading and MD5)")
 print(f"  curl TFTP blksize 8000      : {tftp_mbs:7.1f} MB/s  (rounds: "
       + ", ".join(f"{length / r['wall'] / MB:.1f}" for r in tftp) + ")")
-floor = statistics.median(float(t) for t in sys.argv[6].split())
-print(f"  floor, bare ping-pong       : {8390 * 8000 / floor / MB:7.1f} MB/s  ({floor / 8390 * 1e6:.1f} us per round trip:"
+floor = statistics.median(float(t) for t in sys.argv[7].split())
+assert trips == fast[0]['datagrams'], (trips, fast[0]['datagrams'])
+print(f"  floor, bare ping-pong       : {length / floor / MB:7.1f} MB/s  ({floor / trips * 1e6:.1f} us per round trip:"
       " udp_floor, nothing but send and receive)")
 print(f"  ratio fast / TFTP           : {fast_mbs / tftp_mbs:7.2f}  (target >= 1.2, aim 1.5)")
 print(f"  korvane-cli CPU per datagram: {cpu_us:7.1f} us, loading and MD5 included  ({statistics.median(r['cpu'] / r['wall'] for r in fast) * 100:.0f}% of one core)")

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -44,7 +45,7 @@ int Send(const sockaddr_in& address, long count) {
         std::perror("udp_floor: connect");
         return 1;
     }
-    std::array<char, 9000> buffer{};
+    std::array<std::uint8_t, 9000> buffer{};
     const std::size_t datagram = korvane::DATA_PREFIX_SIZE + korvane::MAX_DATA_PAYLOAD;
     const auto start = std::chrono::steady_clock::now();
     for (long i = 0; i < count; ++i) {

@@ -36,8 +36,8 @@ void ChunkSink::Add(std::span<const std::uint8_t> chunk) {
     }
     idle_.wait(lock, [this] { return pending_.size() < MAX_PENDING; });
     pending_.emplace_back(chunk.begin(), chunk.end());
-    // The thread is woken once per batch, not per chunk: a wake-up costs the
-    // serving thread more than the copy it saves hashing.
+    // The thread is woken once per batch, not per chunk, so that the serving
+    // thread makes no system call for most chunks.
     if (pending_.size() == BATCH) {
         lock.unlock();
         work_.notify_one();
