@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -35,6 +36,9 @@ struct DeviceSimulator::State {
     void Serve();
     // False when a stop request came during the reply delay.
     bool Handle(std::span<const std::uint8_t> datagram, const sockaddr_in& from);
+    // Sends the late copies that are due; returns how long until the next (-1: none).
+    int SendDueLate();
+    void SendAll(std::vector<std::vector<std::uint8_t>>& datagrams, const sockaddr_in& to) const;
     // Waits `delay` or until a stop request; false on the latter.
     bool Pause(std::chrono::milliseconds delay) const;
 
@@ -45,10 +49,20 @@ struct DeviceSimulator::State {
     std::thread thread;
     std::string listening_on;
 
+    // Copies of replies that go out later (service thread only), by due time.
+    struct Late {
+        std::chrono::steady_clock::time_point due;
+        std::vector<std::vector<std::uint8_t>> datagrams;
+        sockaddr_in to;
+    };
+    std::deque<Late> late;
+    bool last_unanswered = false;  // the latest download datagram got no reply (service thread)
+
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     std::uint64_t datagram_count = 0;
-    std::size_t finished_count = 0;                   // transfers judged so far, kept or not
+    std::size_t finished_count = 0;  // transfers judged so far, kept or not
+    std::uint64_t overtaken = 0;
     std::vector<std::vector<std::uint8_t>> received;  // only with keep_history
     std::vector<TransferRecord> transfers;            // only with keep_history
     std::function<void(const TransferRecord&)> on_transfer;
@@ -59,7 +73,7 @@ void DeviceSimulator::State::Serve() {
     while (true) {
         std::array<pollfd, 2> ready{pollfd{.fd = socket.Get(), .events = POLLIN, .revents = 0},
                                     pollfd{.fd = wake.Get(), .events = POLLIN, .revents = 0}};
-        if (::poll(ready.data(), ready.size(), -1) < 0) {
+        if (::poll(ready.data(), ready.size(), SendDueLate()) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -87,11 +101,16 @@ void DeviceSimulator::State::Serve() {
 bool DeviceSimulator::State::Handle(std::span<const std::uint8_t> datagram,
                                     const sockaddr_in& from) {
     std::uint64_t ordinal = 0;
+    const std::uint8_t code = datagram.empty() ? 0 : datagram[0];
+    const bool download = code == PKT_HEADER || code == PKT_DATA || code == PKT_END;
     {
         const std::lock_guard lock(mutex);
         ordinal = ++datagram_count;
         if (options.keep_history) {
             received.emplace_back(datagram.begin(), datagram.end());
+        }
+        if (last_unanswered && (code == PKT_DATA || code == PKT_END)) {
+            ++overtaken;
         }
     }
     Response response =
@@ -112,27 +131,52 @@ bool DeviceSimulator::State::Handle(std::span<const std::uint8_t> datagram,
         }
     }
     OutgoingPlan plan = PlanReplies(options.faults, ordinal, response.reply);
+    if (download) {
+        last_unanswered = plan.datagrams.empty();
+    }
     if (plan.datagrams.empty()) {
         return true;
     }
     if (plan.delay.count() > 0 && !Pause(plan.delay)) {
         return false;
     }
+    SendAll(plan.datagrams, from);
+    if (plan.late) {
+        late.push_back(
+            {std::chrono::steady_clock::now() + plan.late_after, {std::move(*plan.late)}, from});
+    }
+    return true;
+}
+
+int DeviceSimulator::State::SendDueLate() {
+    while (!late.empty()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            late.front().due - std::chrono::steady_clock::now());
+        if (left.count() > 0) {
+            return static_cast<int>(left.count());
+        }
+        SendAll(late.front().datagrams, late.front().to);
+        late.pop_front();
+    }
+    return -1;
+}
+
+void DeviceSimulator::State::SendAll(std::vector<std::vector<std::uint8_t>>& datagrams,
+                                     const sockaddr_in& to) const {
     // All of them in one call, so that a repeat follows its first as closely
-    // as it can (a repeat arriving after the requester's next send counts as
-    // that datagram's acknowledgement, header and data replies being alike).
-    std::vector<iovec> parts(plan.datagrams.size());
-    std::vector<mmsghdr> messages(plan.datagrams.size());
-    for (std::size_t i = 0; i < plan.datagrams.size(); ++i) {
-        parts[i] = iovec{.iov_base = plan.datagrams[i].data(), .iov_len = plan.datagrams[i].size()};
-        messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&from);
-        messages[i].msg_hdr.msg_namelen = sizeof from;
+    // as it can (a repeat arriving after the requester's next send would count
+    // as that datagram's acknowledgement for a device that echoes no sequence).
+    std::vector<iovec> parts(datagrams.size());
+    std::vector<mmsghdr> messages(datagrams.size());
+    for (std::size_t i = 0; i < datagrams.size(); ++i) {
+        parts[i] = iovec{.iov_base = datagrams[i].data(), .iov_len = datagrams[i].size()};
+        messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
+        messages[i].msg_hdr.msg_namelen = sizeof to;
         messages[i].msg_hdr.msg_iov = &parts[i];
         messages[i].msg_hdr.msg_iovlen = 1;
     }
     // A reply that cannot be sent is a lost reply; the requester times out.
     (void)::sendmmsg(socket.Get(), messages.data(), static_cast<unsigned>(messages.size()), 0);
-    return true;
 }
 
 bool DeviceSimulator::State::Pause(std::chrono::milliseconds delay) const {
@@ -258,6 +302,11 @@ std::vector<std::vector<std::uint8_t>> DeviceSimulator::Received() const {
 bool DeviceSimulator::WaitForTransfers(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(state_->mutex);
     return state_->changed.wait_for(lock, timeout, [&] { return state_->finished_count >= count; });
+}
+
+std::uint64_t DeviceSimulator::Overtaken() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->overtaken;
 }
 
 std::string DeviceSimulator::ListeningOn() const {

@@ -58,6 +58,9 @@ public:
     [[nodiscard]] std::vector<TransferRecord> Transfers() const;
     // Every datagram received, in order of arrival.
     [[nodiscard]] std::vector<std::vector<std::uint8_t>> Received() const;
+    // Data and end datagrams that came while the download datagram before
+    // them was left unanswered: a sender that ran ahead of the device.
+    [[nodiscard]] std::uint64_t Overtaken() const;
     // Waits until `count` transfers have finished (kept in history or not);
     // false on time-out.
     [[nodiscard]] bool WaitForTransfers(std::size_t count, std::chrono::milliseconds timeout) const;

@@ -41,15 +41,24 @@ OutgoingPlan PlanReplies(const FaultPlan& plan, std::uint64_t ordinal,
     if (!reply || (plan.drop_reply_nth && *plan.drop_reply_nth == ordinal)) {
         return out;
     }
+    std::vector<std::uint8_t> sent = *reply;
+    if (plan.zero_sequence && sent.size() >= 3) {
+        sent[1] = 0;
+        sent[2] = 0;
+    }
     out.delay = plan.reply_delay;
     if (plan.garbage_before_reply) {
-        out.datagrams = Garbage(*reply);
+        out.datagrams = Garbage(sent);
     }
-    out.datagrams.push_back(*reply);
     const bool acknowledgement =
-        reply->size() >= MIN_REPLY_SIZE && (*reply)[REPLY_STATUS_OFFSET] == REPLY_ACK;
+        sent.size() >= MIN_REPLY_SIZE && sent[REPLY_STATUS_OFFSET] == REPLY_ACK;
+    if (plan.late_duplicate.count() > 0 && acknowledgement) {
+        out.late = sent;
+        out.late_after = plan.late_duplicate;
+    }
+    out.datagrams.push_back(sent);
     if (plan.duplicate_acks && acknowledgement) {
-        out.datagrams.push_back(*reply);
+        out.datagrams.push_back(std::move(sent));
     }
     return out;
 }

@@ -16,6 +16,11 @@ struct FaultPlan {
     std::optional<std::uint32_t> drop_reply_nth;  // send no reply to datagram N
     std::chrono::milliseconds reply_delay{0};     // delay every reply
     bool duplicate_acks = false;                  // send every acknowledgement twice
+    // Send every acknowledgement again this long after the first copy (0: not),
+    // while the device goes on serving: a copy the network delayed.
+    std::chrono::milliseconds late_duplicate{0};
+    // Replies carry 00 00 in bytes 1-2: a device that does not echo sequences.
+    bool zero_sequence = false;
     bool garbage_before_reply = false;  // short, unknown-code and oversized datagrams first
     // Refuse every end datagram (0x13). Like any refused request it changes
     // nothing: the transfer stays open, unjudged and unreported, until the
@@ -24,10 +29,12 @@ struct FaultPlan {
 };
 
 // What goes on the wire after one request: wait `delay`, then send `datagrams`
-// in order to the requester.
+// in order to the requester; `late` goes out `late_after` after them.
 struct OutgoingPlan {
     std::chrono::milliseconds delay{0};
     std::vector<std::vector<std::uint8_t>> datagrams;
+    std::optional<std::vector<std::uint8_t>> late;
+    std::chrono::milliseconds late_after{0};
 };
 
 // The status byte the device sends when it refuses a request.

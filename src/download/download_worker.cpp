@@ -86,10 +86,11 @@ void DownloadWorker::ReplyGate::HandleDeviceReply(std::span<const std::uint8_t> 
             w.link_.Abort().store(true);
             return;
         }
-        if (w.released_ || !ReleasesDownloadWait(datagram, w.outstanding_)) {
+        if (w.released_ || !ReleasesDownloadWait(datagram, w.outstanding_, w.echo_.Learned())) {
             return;
         }
         w.released_ = true;
+        w.echo_.Released(w.outstanding_index_, w.outstanding_, datagram);
         post_lock.lock();
     }
     if (effects.post) {
@@ -126,7 +127,7 @@ bool DownloadWorker::AwaitRelease(AckWait& how, UdpEndpoint& endpoint) {
         // device acknowledged is acknowledged.
         const bool released = released_;
         if (released || how != AckWait::Acknowledged || abandoned_.load()) {
-            outstanding_ = 0;
+            outstanding_ = {};
             return released;
         }
         // Woken by a set that released nothing of this job's (another exchange
@@ -172,7 +173,8 @@ DownloadOutcome DownloadWorker::SendQueue() {
                 break;
             }
             ack.Reset();
-            outstanding_ = record.Head()[0];
+            outstanding_ = {.code = record.Head()[0], .sequence = record.Sequence()};
+            outstanding_index_ = index;
             released_ = false;
             // A datagram that does not go out shows as a missing acknowledgement.
             (void)endpoint.Send(record.Head(), record.Payload());

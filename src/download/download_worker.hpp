@@ -15,6 +15,7 @@
 #include "download/packet_queue.hpp"
 #include "link/device_link.hpp"
 #include "link/protocol.hpp"
+#include "link/reply_rules.hpp"
 
 namespace korvane {
 
@@ -128,10 +129,12 @@ private:
     // an acknowledgement always stands ahead of the result it led to.
     std::mutex post_mutex_;
     std::atomic<bool> abandoned_{false};
-    bool finished_ = false;         // guarded by mutex_
-    std::uint8_t outstanding_ = 0;  // code of the datagram waited for; 0: none (mutex_)
-    bool released_ = false;         // its wait has been released (mutex_)
-    bool refusal_seen_ = false;     // the device refused a datagram (mutex_)
+    bool finished_ = false;              // guarded by mutex_
+    Outstanding outstanding_;            // the datagram waited for; code 0: none (mutex_)
+    std::size_t outstanding_index_ = 0;  // its place in the queue (mutex_)
+    SequenceEcho echo_;                  // (mutex_)
+    bool released_ = false;              // its wait has been released (mutex_)
+    bool refusal_seen_ = false;          // the device refused a datagram (mutex_)
     std::atomic<std::size_t> acknowledged_{0};
     std::optional<DownloadOutcome> outcome_;  // guarded by mutex_
     std::chrono::steady_clock::time_point started_;

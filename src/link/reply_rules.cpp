@@ -55,11 +55,34 @@ bool IsDownloadReply(std::span<const std::uint8_t> datagram) noexcept {
            (datagram[0] == PKT_HEADER || datagram[0] == PKT_DATA || datagram[0] == PKT_END);
 }
 
-bool ReleasesDownloadWait(std::span<const std::uint8_t> datagram,
-                          std::uint8_t outstanding) noexcept {
+namespace {
+
+std::uint16_t ReplySequence(std::span<const std::uint8_t> reply) noexcept {
+    return bytes::GetU16BE(reply.subspan<1, 2>());
+}
+
+}  // namespace
+
+bool ReleasesDownloadWait(std::span<const std::uint8_t> datagram, Outstanding outstanding,
+                          bool device_echoes) noexcept {
+    const std::uint8_t code = outstanding.code;
     return IsDownloadReply(datagram) && datagram[REPLY_STATUS_OFFSET] == REPLY_ACK &&
-           (outstanding == PKT_HEADER || outstanding == PKT_DATA ||
-            (outstanding == PKT_END && datagram[0] == PKT_END));
+           (code == PKT_HEADER || code == PKT_DATA ||
+            (code == PKT_END && datagram[0] == PKT_END)) &&
+           (!device_echoes || ReplySequence(datagram) == outstanding.sequence);
+}
+
+void SequenceEcho::Released(std::size_t index, Outstanding sent,
+                            std::span<const std::uint8_t> reply) noexcept {
+    if (!IsDownloadReply(reply)) {
+        return;
+    }
+    const bool own = ReplySequence(reply) == sent.sequence;
+    if (index == 0) {
+        header_echoed_ = sent.code == PKT_HEADER && own;
+    } else if (index == 1) {
+        echoes_ = header_echoed_ && sent.code == PKT_DATA && own;
+    }
 }
 
 void ApplyReplyEffects(const ReplyEffects& effects, AckEvent& ack, AbortFlag& abort,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -30,13 +31,38 @@ struct ReplyEffects {
 // True for a datagram whose code is one of the download's (header, data, end).
 [[nodiscard]] bool IsDownloadReply(std::span<const std::uint8_t> datagram) noexcept;
 
-// Whether `datagram` releases the wait of the download datagram whose code is
-// `outstanding`: an acknowledgement with any download code releases the
-// header's or a data datagram's wait, but only one that repeats the end
-// datagram's own code releases the end's, so the final verdict is always the
-// device's verdict on the end datagram.
+// The download datagram whose wait is open.
+struct Outstanding {
+    std::uint8_t code = 0;  // 0: none
+    std::uint16_t sequence = 0;
+};
+
+// Whether `datagram` releases the wait of `outstanding`: an acknowledgement
+// with any download code releases the header's or a data datagram's wait, but
+// only one that repeats the end datagram's own code releases the end's, so the
+// final verdict is always the device's verdict on the end datagram. From a
+// device known to echo sequences, only an acknowledgement that carries the
+// outstanding datagram's own sequence releases it: any other is a late copy
+// of an earlier one.
 [[nodiscard]] bool ReleasesDownloadWait(std::span<const std::uint8_t> datagram,
-                                        std::uint8_t outstanding) noexcept;
+                                        Outstanding outstanding, bool device_echoes) noexcept;
+
+// Learns, within one download, whether the device repeats in reply bytes 1-2
+// the sequence of the datagram it answers. A device need not; one whose
+// acknowledgements of the header (0) and of the first data datagram (1) both
+// carried their own sequence does, and from then on its sequences are
+// trusted. Owned by one job and used under its lock.
+class SequenceEcho {
+public:
+    // Tells that `reply` released the wait of `sent`, the index-th datagram.
+    void Released(std::size_t index, Outstanding sent,
+                  std::span<const std::uint8_t> reply) noexcept;
+    [[nodiscard]] bool Learned() const noexcept { return echoes_; }
+
+private:
+    bool header_echoed_ = false;
+    bool echoes_ = false;
+};
 
 // Carries out `effects` in their order: the notification is posted before the
 // waiting sender is released, so it always stands ahead of what that sender

@@ -84,13 +84,16 @@ INSTANTIATE_TEST_SUITE_P(Paces, DownloadJob,
                          });
 
 // Files of every shape arrive whole, numbered 0..N-1, with N acknowledgements
-// and then one UM_DOWNLOAD_DONE(1); replies the device sends twice or mixed
-// with garbage change nothing of that.
+// and then one UM_DOWNLOAD_DONE(1), never more than one datagram ahead of the
+// device; replies the device sends twice (at once, or a copy 30 ms late) or
+// mixed with garbage change nothing of that, nor does a device whose replies
+// carry no sequence.
 TEST_P(DownloadJob, FilesArriveWholeWithExactProgress) {
     // clang-format off
     const std::vector<std::pair<std::size_t, FaultPlan>> cases = {
         {0, {}}, {1, {}}, {8000, {}}, {8001, {}}, {1 << 20, {}},
         {20000, {.garbage_before_reply = true}}, {20000, {.duplicate_acks = true}},
+        {20000, {.late_duplicate = 30ms}}, {20000, {.zero_sequence = true}},
     };
     // clang-format on
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -111,12 +114,15 @@ TEST_P(DownloadJob, FilesArriveWholeWithExactProgress) {
         const auto transfer = device->Transfers().at(0);
         EXPECT_TRUE(transfer.ok);
         EXPECT_EQ(transfer.image, testing::SampleBytes(size));  // and in order: else refused
+        EXPECT_EQ(device->Overtaken(), 0u);
     }
 }
 
 // Failures end the job at the failing datagram, after its full wait, and
-// nothing after it is sent. A device that acknowledges every datagram twice
-// and refuses the end is there thirty times, all at once, so that every
+// nothing after it is sent: a copy of the previous acknowledgement that comes
+// late, during the wait of a datagram the device refused or left unanswered,
+// releases nothing. A device that acknowledges every datagram twice and
+// refuses the end is there thirty times, all at once, so that every
 // interleaving of a duplicate and the next send comes up: the duplicates must
 // never stand in for the end's own verdict.
 TEST_P(DownloadJob, FailuresStopAtTheFailingDatagram) {
@@ -132,6 +138,8 @@ TEST_P(DownloadJob, FailuresStopAtTheFailingDatagram) {
         {{.drop_reply_nth = 3}, DownloadResult::TimedOut, 2},
         {{.drop_reply_nth = n}, DownloadResult::TimedOut, n - 1},
         {{.reply_delay = 5500ms}, DownloadResult::TimedOut, 0},
+        {{.drop_reply_nth = 11, .late_duplicate = 30ms}, DownloadResult::TimedOut, 10},
+        {{.refuse_nth = 21, .late_duplicate = 30ms}, DownloadResult::Refused, 20},
     };
     cases.resize(34, {{.refuse_nth = n, .duplicate_acks = true}, DownloadResult::Refused, n - 1});
     std::vector<std::future<void>> runs;
@@ -151,6 +159,7 @@ TEST_P(DownloadJob, FailuresStopAtTheFailingDatagram) {
             EXPECT_GE(took, 4500ms) << i;
             EXPECT_LE(took, 8s) << i;
             EXPECT_EQ(device->Received().size(), cases[i].index + 1) << i;
+            EXPECT_EQ(device->Overtaken(), 0u) << i;
         }));
     }
     for (auto& run : runs) {

@@ -56,24 +56,55 @@ TEST(ReplyRules, EveryReplyHasItsEffects) {
     }
 }
 
-TEST(ReplyRules, OnlyTheEndsOwnCodeReleasesTheEndDatagram) {
+// Only the end's own code releases the end datagram; from a device that echoes
+// sequences, only the outstanding datagram's own sequence releases its wait.
+TEST(ReplyRules, WhatReleasesTheOutstandingDatagram) {
     struct Case {
         std::string reply;
-        std::uint8_t outstanding;
-        bool releases;
+        Outstanding outstanding;
+        bool releases;             // from a device not known to echo sequences
+        bool releases_if_echoing;  // from one that is
     };
+    // clang-format off
     const std::vector<Case> cases = {
-        {"11 00 00 06", PKT_HEADER, true},  {"13 00 09 06", PKT_HEADER, true},
-        {"11 00 00 06", PKT_DATA, true},    {"12 00 01 06", PKT_DATA, true},
-        {"12 00 01 15", PKT_DATA, false},   {"13 00 02 06", PKT_END, true},
-        {"12 00 01 06", PKT_END, false},    {"11 00 00 06", PKT_END, false},
-        {"13 00 02 15", PKT_END, false},    {"43 00 00 06", PKT_DATA, false},
-        {"81 00 00 06", PKT_HEADER, false}, {"12 00 01 06", 0, false},
-        {"13 00 02", PKT_END, false},
+        {"11 00 00 06", {PKT_HEADER, 0}, true, true},  {"13 00 09 06", {PKT_HEADER, 0}, true, false},
+        {"11 00 00 06", {PKT_DATA, 1}, true, false},   {"12 00 01 06", {PKT_DATA, 1}, true, true},
+        {"12 00 06 06", {PKT_DATA, 7}, true, false},   {"12 01 2C 06", {PKT_DATA, 300}, true, true},
+        {"12 00 01 15", {PKT_DATA, 1}, false, false},  {"13 00 02 06", {PKT_END, 2}, true, true},
+        {"13 00 01 06", {PKT_END, 2}, true, false},    {"12 00 02 06", {PKT_END, 2}, false, false},
+        {"11 00 00 06", {PKT_END, 0}, false, false},   {"13 00 02 15", {PKT_END, 2}, false, false},
+        {"43 00 00 06", {PKT_DATA, 0}, false, false},  {"81 00 00 06", {PKT_HEADER, 0}, false, false},
+        {"12 00 01 06", {0, 1}, false, false},         {"13 00 02", {PKT_END, 2}, false, false},
     };
+    // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(ReleasesDownloadWait(Hex(c.reply), c.outstanding), c.releases)
-            << c.reply << " for " << int{c.outstanding};
+        EXPECT_EQ(ReleasesDownloadWait(Hex(c.reply), c.outstanding, false), c.releases) << c.reply;
+        EXPECT_EQ(ReleasesDownloadWait(Hex(c.reply), c.outstanding, true), c.releases_if_echoing)
+            << c.reply;
+    }
+}
+
+// A device is trusted to echo sequences once its acknowledgements of the
+// header and of the first data datagram both carried their own; zeros, a
+// constant, a late copy of the header's reply or a file without data teach
+// nothing.
+TEST(ReplyRules, ADeviceEchoesWhenHeaderAndFirstDataRepliesCarryTheirSequence) {
+    // clang-format off
+    const std::vector<std::tuple<std::string, std::string, Outstanding, bool>> cases = {
+        {"11 00 00 06", "12 00 01 06", {PKT_DATA, 1}, true},
+        {"11 00 00 06", "12 00 00 06", {PKT_DATA, 1}, false},
+        {"11 00 01 06", "12 00 01 06", {PKT_DATA, 1}, false},
+        {"11 00 00 06", "11 00 00 06", {PKT_DATA, 1}, false},
+        {"11 00 00 06", "13 00 01 06", {PKT_END, 1}, false},
+    };
+    // clang-format on
+    for (const auto& [header_reply, second_reply, second, echoes] : cases) {
+        SequenceEcho echo;
+        echo.Released(0, {PKT_HEADER, 0}, Hex(header_reply));
+        EXPECT_FALSE(echo.Learned());
+        echo.Released(1, second, Hex(second_reply));
+        echo.Released(2, {PKT_DATA, 2}, Hex("12 00 02 06"));
+        EXPECT_EQ(echo.Learned(), echoes) << header_reply << " then " << second_reply;
     }
 }
 
