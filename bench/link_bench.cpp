@@ -78,8 +78,8 @@ void BM_IdleEndpointStop(benchmark::State& state) {
     std::vector<double> samples;
     for (auto _ : state) {
         UdpEndpoint endpoint(handler);
-        endpoint.SetRemote(*ParseDeviceAddress("127.0.1.250"), DEVICE_PORT);
-        if (!endpoint.Open()) {
+        endpoint.SetRemote(*ParseDeviceAddress("127.0.1.250"));
+        if (endpoint.Open()) {
             state.SkipWithError("cannot open");
             break;
         }
@@ -99,14 +99,14 @@ BENCHMARK(BM_IdleEndpointStop)->UseManualTime()->Iterations(40)->Unit(benchmark:
 void BM_ReplyToHandler(benchmark::State& state) {
     ArrivalClock handler;
     UdpEndpoint endpoint(handler);
-    endpoint.SetRemote(*ParseDeviceAddress("127.0.1.250"), DEVICE_PORT);
+    endpoint.SetRemote(*ParseDeviceAddress("127.0.1.250"));
     UniqueFd device(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(DEVICE_PORT);
     local.sin_addr = *ParseDeviceAddress("127.0.1.250");
     if (::bind(device.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        !endpoint.Open()) {
+        endpoint.Open()) {
         state.SkipWithError("cannot set up");
         return;
     }
@@ -149,8 +149,8 @@ void BM_StopAndWaitExchange(benchmark::State& state) {
     NullSink sink;
     DeviceLink link(sink);
     UdpEndpoint endpoint(link);
-    endpoint.SetRemote(*ParseDeviceAddress("127.0.2.250"), DEVICE_PORT);
-    if (!endpoint.Open()) {
+    endpoint.SetRemote(*ParseDeviceAddress("127.0.2.250"));
+    if (endpoint.Open()) {
         state.SkipWithError("cannot open");
         return;
     }

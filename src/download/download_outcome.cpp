@@ -25,7 +25,10 @@ std::string DescribeFailure(const DownloadOutcome& outcome) {
         case DownloadResult::Cancelled:
             return "cancelled at " + Datagram(outcome);
         case DownloadResult::EndpointFailed:
-            return std::string(messages::UDP_INIT_FAILED);
+            return std::string(messages::UDP_INIT_FAILED) +
+                   (outcome.error ? ": " + outcome.error.message() : "");
+        case DownloadResult::SendFailed:
+            return "could not send: " + outcome.error.message();
         case DownloadResult::Abandoned:
             return "abandoned";
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace korvane {
 
@@ -14,6 +15,7 @@ enum class DownloadResult {
     Aborted,         // the front end asked to stop (AbortFlag) before the next datagram
     Cancelled,       // the close request / Ctrl-C woke the waiting sender
     EndpointFailed,  // the UDP endpoint could not be opened; nothing was sent
+    SendFailed,      // the system would not send a datagram (no route, a refused broadcast)
     Abandoned,       // the front end let the job go; nothing was reported
 };
 
@@ -26,14 +28,15 @@ struct DownloadOutcome {
     // wait or check ended a failed job; meaningless on success.
     std::size_t failed_index = 0;
     std::uint16_t failed_sequence = 0;
-    double seconds = 0;  // from the start of the job's thread to its result
+    double seconds = 0;     // from the start of the job's thread to its result
+    std::error_code error;  // the system's reason, for EndpointFailed and SendFailed
 
     [[nodiscard]] bool Succeeded() const noexcept { return result == DownloadResult::Succeeded; }
 };
 
 // Why a job failed, in the operator's words ("timed out waiting for datagram
 // 3 (sequence 3)", "refused by the device at datagram 0 (sequence 0)",
-// "cancelled", ...); empty on success.
+// "could not send: Network is unreachable", ...); empty on success.
 [[nodiscard]] std::string DescribeFailure(const DownloadOutcome& outcome);
 
 }  // namespace korvane

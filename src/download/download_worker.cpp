@@ -17,8 +17,14 @@ constexpr std::chrono::milliseconds FAST_SLICE{20};
 
 DownloadWorker::DownloadWorker(DeviceLink& link, in_addr address,
                                std::shared_ptr<const PacketQueue> queue,
-                               std::chrono::milliseconds ack_wait, DownloadPace pace)
-    : link_(link), address_(address), queue_(std::move(queue)), ack_wait_(ack_wait), pace_(pace) {}
+                               std::chrono::milliseconds ack_wait, DownloadPace pace,
+                               LinkRoute route)
+    : link_(link),
+      address_(address),
+      queue_(std::move(queue)),
+      ack_wait_(ack_wait),
+      pace_(pace),
+      route_(std::move(route)) {}
 
 DownloadWorker::~DownloadWorker() {
     Abandon();
@@ -140,9 +146,10 @@ DownloadOutcome DownloadWorker::SendQueue() {
     DownloadOutcome outcome{.datagrams = queue_->size()};
     UdpEndpoint endpoint(gate_, pace_ == DownloadPace::Fast ? UdpEndpoint::ReceiveMode::Caller
                                                             : UdpEndpoint::ReceiveMode::Thread);
-    endpoint.SetRemote(address_, DEVICE_PORT);
-    if (!endpoint.Open()) {
+    endpoint.SetRemote(address_, route_);
+    if (const std::error_code error = endpoint.Open()) {
         outcome.result = DownloadResult::EndpointFailed;
+        outcome.error = error;
         Finish(outcome);
         return outcome;
     }
@@ -157,6 +164,7 @@ DownloadOutcome DownloadWorker::SendQueue() {
     AckEvent& ack = link_.Ack();
     for (std::size_t index = 0; index < queue_->size(); ++index) {
         const PacketRecord& record = (*queue_)[index];
+        std::error_code send_error;
         {
             const std::lock_guard lock(mutex_);
             if (abandoned_.load()) {
@@ -176,8 +184,13 @@ DownloadOutcome DownloadWorker::SendQueue() {
             outstanding_ = {.code = record.Head()[0], .sequence = record.Sequence()};
             outstanding_index_ = index;
             released_ = false;
-            // A datagram that does not go out shows as a missing acknowledgement.
-            (void)endpoint.Send(record.Head(), record.Payload());
+            send_error = endpoint.Send(record.Head(), record.Payload());
+        }
+        if (send_error) {
+            // Nothing went out, so no reply can come: waiting would only hide the reason.
+            fail(DownloadResult::SendFailed, index, record);
+            outcome.error = send_error;
+            break;
         }
         AckWait how = AckWait::TimedOut;
         if (AwaitRelease(how, endpoint)) {

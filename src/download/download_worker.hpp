@@ -14,6 +14,7 @@
 #include "download/download_outcome.hpp"
 #include "download/packet_queue.hpp"
 #include "link/device_link.hpp"
+#include "link/link_route.hpp"
 #include "link/protocol.hpp"
 #include "link/reply_rules.hpp"
 
@@ -76,7 +77,7 @@ class DownloadWorker {
 public:
     DownloadWorker(DeviceLink& link, in_addr address, std::shared_ptr<const PacketQueue> queue,
                    std::chrono::milliseconds ack_wait = std::chrono::milliseconds(ACK_WAIT_MS),
-                   DownloadPace pace = DownloadPace::Described);
+                   DownloadPace pace = DownloadPace::Described, LinkRoute route = {});
     ~DownloadWorker();
     DownloadWorker(const DownloadWorker&) = delete;
     DownloadWorker& operator=(const DownloadWorker&) = delete;
@@ -118,6 +119,7 @@ private:
     const std::shared_ptr<const PacketQueue> queue_;
     const std::chrono::milliseconds ack_wait_;
     const DownloadPace pace_;
+    const LinkRoute route_;
     ReplyGate gate_{*this};
 
     // Guards the decisions that must not interleave: a reply being judged,

@@ -59,7 +59,7 @@ private:
 template <typename Describe>
 CommandOutcome Exchange(DeviceLink& link, std::string_view address_text,
                         std::span<const std::uint8_t> request, WhenOpenFails when_open_fails,
-                        Describe describe, const ShowOutcome& show) {
+                        Describe describe, const ShowOutcome& show, const LinkRoute& route) {
     const std::optional<in_addr> address = ParseDeviceAddress(address_text);
     if (!address) {
         const CommandOutcome refused{CommandStatus::InvalidAddress, messages::IP_INVALID};
@@ -73,11 +73,13 @@ CommandOutcome Exchange(DeviceLink& link, std::string_view address_text,
     // can release this wait.
     ExchangeGate gate(link);
     UdpEndpoint endpoint(gate);
-    endpoint.SetRemote(*address, DEVICE_PORT);
+    endpoint.SetRemote(*address, route);
     CommandStatus status = CommandStatus::NoReply;
-    if (!endpoint.Open() && when_open_fails == WhenOpenFails::Stop) {
+    const bool opened = !endpoint.Open();
+    if (!opened && when_open_fails == WhenOpenFails::Stop) {
         status = CommandStatus::EndpointFailed;
     } else {
+        // A request that cannot go out shows as no reply, as the described commands do.
         (void)endpoint.Send(request);
         status = gate.AwaitReply();
     }
@@ -90,7 +92,8 @@ CommandOutcome Exchange(DeviceLink& link, std::string_view address_text,
 
 }  // namespace
 
-CommandOutcome RestoreIp(DeviceLink& link, std::string_view address_text, const ShowOutcome& show) {
+CommandOutcome RestoreIp(DeviceLink& link, std::string_view address_text, const ShowOutcome& show,
+                         const LinkRoute& route) {
     const auto describe = [](CommandStatus status) -> std::string_view {
         switch (status) {
             case CommandStatus::Answered:
@@ -105,11 +108,12 @@ CommandOutcome RestoreIp(DeviceLink& link, std::string_view address_text, const 
         }
         return messages::RESTORE_IP_FAILED;
     };
-    return Exchange(link, address_text, RESTORE_IP_REQUEST, WhenOpenFails::Stop, describe, show);
+    return Exchange(link, address_text, RESTORE_IP_REQUEST, WhenOpenFails::Stop, describe, show,
+                    route);
 }
 
 CommandOutcome GetMachineCode(DeviceLink& link, std::string_view address_text,
-                              const ShowOutcome& show) {
+                              const ShowOutcome& show, const LinkRoute& route) {
     const auto describe = [](CommandStatus status) -> std::string_view {
         switch (status) {
             case CommandStatus::NoReply:
@@ -124,7 +128,7 @@ CommandOutcome GetMachineCode(DeviceLink& link, std::string_view address_text,
         return {};
     };
     return Exchange(link, address_text, GET_MACHINE_CODE_REQUEST, WhenOpenFails::GoOn, describe,
-                    show);
+                    show, route);
 }
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "link/device_link.hpp"
+#include "link/link_route.hpp"
 
 // The two maintenance exchanges: one request to the device, one wait of at most
 // 5000 ms for its reply. Each runs on the caller's thread (blocking it for the
@@ -36,7 +37,7 @@ using ShowOutcome = std::function<void(const CommandOutcome&)>;
 // acknowledges, "还原IP地址失败" otherwise (a refusal also leaves the link's
 // AbortFlag set), "初始化UDP失败" when no socket could be opened.
 [[nodiscard]] CommandOutcome RestoreIp(DeviceLink& link, std::string_view address_text,
-                                       const ShowOutcome& show = {});
+                                       const ShowOutcome& show = {}, const LinkRoute& route = {});
 
 // Asks the device for its machine code. The code itself arrives as a
 // UM_MACHINE_CODE notification on the link's sink before the wait ends; the
@@ -44,6 +45,7 @@ using ShowOutcome = std::function<void(const CommandOutcome&)>;
 // A socket that cannot be opened is not reported apart: the request cannot go
 // out and the wait runs out.
 [[nodiscard]] CommandOutcome GetMachineCode(DeviceLink& link, std::string_view address_text,
-                                            const ShowOutcome& show = {});
+                                            const ShowOutcome& show = {},
+                                            const LinkRoute& route = {});
 
 }  // namespace korvane

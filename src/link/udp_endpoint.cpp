@@ -6,10 +6,15 @@
 #include <sys/uio.h>
 
 #include <array>
+#include <cerrno>
 #include <ctime>
 
 namespace korvane {
 namespace {
+
+std::error_code LastError() noexcept {
+    return {errno, std::system_category()};
+}
 
 std::int64_t RealtimeNs() noexcept {
     timespec now{};
@@ -26,39 +31,56 @@ UdpEndpoint::~UdpEndpoint() {
     UdpEndpoint::Close();
 }
 
-bool UdpEndpoint::Open() {
+std::error_code UdpEndpoint::Open() {
     if (socket_.Valid()) {
-        return false;
+        return std::make_error_code(std::errc::already_connected);
     }
-    socket_.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     const int enable = 1;
-    if (!socket_.Valid() ||
-        ::setsockopt(socket_.Get(), SOL_SOCKET, SO_BROADCAST, &enable, sizeof enable) != 0) {
-        socket_.Reset();
-        return false;
+    if (!socket.Valid() ||
+        ::setsockopt(socket.Get(), SOL_SOCKET, SO_BROADCAST, &enable, sizeof enable) != 0) {
+        return LastError();
+    }
+    if (!route_.interface.empty() &&
+        ::setsockopt(socket.Get(), SOL_SOCKET, SO_BINDTODEVICE, route_.interface.c_str(),
+                     static_cast<socklen_t>(route_.interface.size())) != 0) {
+        return LastError();
+    }
+    if (route_.source) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr = *route_.source;
+        if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            return LastError();
+        }
     }
     // Arrival stamps are what tells a fresh reply from one that was already
     // waiting when the request went out; without them every reply counts.
-    (void)::setsockopt(socket_.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &enable, sizeof enable);
+    (void)::setsockopt(socket.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &enable, sizeof enable);
+    socket_ = std::move(socket);
     if (mode_ == ReceiveMode::Caller) {
-        return true;
+        return {};
     }
     receive_thread_ = std::make_unique<ReceiveThread>(*this, socket_.Get());
     if (!receive_thread_->Start()) {
         receive_thread_.reset();
         socket_.Reset();
-        return false;
+        return std::make_error_code(std::errc::resource_unavailable_try_again);
     }
-    return true;
+    return {};
 }
 
-bool UdpEndpoint::Send(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail) {
-    if ((head.empty() && tail.empty()) || !socket_.Valid()) {
-        return false;
+std::error_code UdpEndpoint::Send(std::span<const std::uint8_t> head,
+                                  std::span<const std::uint8_t> tail) {
+    if (head.empty() && tail.empty()) {
+        return std::make_error_code(std::errc::invalid_argument);
+    }
+    if (!socket_.Valid()) {
+        return std::make_error_code(std::errc::not_connected);
     }
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(remote_port_);
+    to.sin_port = htons(route_.port);
     to.sin_addr = remote_address_;
     std::array<iovec, 2> parts{{
         {.iov_base = const_cast<std::uint8_t*>(head.data()), .iov_len = head.size()},
@@ -69,9 +91,15 @@ bool UdpEndpoint::Send(std::span<const std::uint8_t> head, std::span<const std::
     message.msg_namelen = sizeof to;
     message.msg_iov = parts.data();
     message.msg_iovlen = tail.empty() ? 1 : 2;
+    if (route_.trace != nullptr) {
+        route_.trace->Sent(remote_address_, head, tail);
+    }
     // Stamped before the datagram leaves: any reply to it arrives later.
     last_send_ns_.store(RealtimeNs());
-    return ::sendmsg(socket_.Get(), &message, MSG_NOSIGNAL) >= 0;
+    if (::sendmsg(socket_.Get(), &message, MSG_NOSIGNAL) < 0) {
+        return LastError();
+    }
+    return {};
 }
 
 bool UdpEndpoint::Close() {
@@ -90,10 +118,14 @@ bool UdpEndpoint::OnReceive(std::span<const std::uint8_t> datagram) {
 }
 
 void UdpEndpoint::OnArrival(std::span<const std::uint8_t> datagram, std::int64_t arrived_ns) {
-    if (arrived_ns != 0 && arrived_ns < last_send_ns_.load()) {
-        return;  // it was waiting in the socket before the latest request went out
+    // One that was waiting in the socket before the latest request went out answers nothing.
+    const bool stale = arrived_ns != 0 && arrived_ns < last_send_ns_.load();
+    if (route_.trace != nullptr) {
+        route_.trace->Received(remote_address_, datagram, stale);
     }
-    (void)OnReceive(datagram);
+    if (!stale) {
+        (void)OnReceive(datagram);
+    }
 }
 
 void UdpEndpoint::ReceiveFor(std::chrono::milliseconds timeout) {

@@ -7,17 +7,20 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <system_error>
 
 #include "base/unique_fd.hpp"
 #include "link/device_reply_handler.hpp"
+#include "link/link_route.hpp"
 #include "link/receive_thread.hpp"
 
 namespace korvane {
 
 // A UDP socket aimed at one device, with broadcast allowed, and the receive
 // thread that hands every datagram arriving on it to the owner's
-// HandleDeviceReply. The socket is never bound: the first send picks an
-// ephemeral port, and replies come back to it. One endpoint serves one
+// HandleDeviceReply. The socket is bound only to a source address or
+// interface the route names; otherwise the first send picks an ephemeral
+// port, and replies come back to it. One endpoint serves one
 // exchange (a download, a maintenance request) as a local object of the
 // thread that uses it; destroying it stops the receive thread, then closes the
 // socket. The owner must outlive the endpoint. A class that overrides
@@ -45,17 +48,18 @@ public:
     UdpEndpoint& operator=(const UdpEndpoint&) = delete;
 
     // Set before Open.
-    void SetRemote(in_addr address, std::uint16_t port) noexcept {
+    void SetRemote(in_addr address, LinkRoute route = {}) {
         remote_address_ = address;
-        remote_port_ = port;
+        route_ = std::move(route);
     }
 
-    // True when the socket exists, allows broadcast and (ReceiveMode::Thread)
-    // the receive thread runs.
-    [[nodiscard]] virtual bool Open();
+    // No error when the socket exists, allows broadcast, is bound as the
+    // route asks and (ReceiveMode::Thread) the receive thread runs.
+    [[nodiscard]] virtual std::error_code Open();
     // Sends `head` followed by `tail` as one datagram, without copying them
-    // together; false for an empty datagram or an error.
-    virtual bool Send(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail = {});
+    // together; the system's error when it cannot go out (EINVAL when empty).
+    [[nodiscard]] virtual std::error_code Send(std::span<const std::uint8_t> head,
+                                               std::span<const std::uint8_t> tail = {});
     // Stops the receive thread, then closes the socket. Always true.
     virtual bool Close();
     // Hands one received datagram to the owner (receive thread). Always true.
@@ -77,7 +81,7 @@ private:
     DeviceReplyHandler& owner_;
     const ReceiveMode mode_;
     in_addr remote_address_{};
-    std::uint16_t remote_port_ = 0;
+    LinkRoute route_;
     UniqueFd socket_;
     // CLOCK_REALTIME just before the latest send, the clock of the kernel's stamps.
     std::atomic<std::int64_t> last_send_ns_{0};

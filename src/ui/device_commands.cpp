@@ -16,7 +16,8 @@
 namespace korvane {
 namespace {
 
-using Command = CommandOutcome (*)(DeviceLink&, std::string_view, const ShowOutcome&);
+using Command = CommandOutcome (*)(DeviceLink&, std::string_view, const ShowOutcome&,
+                                   const LinkRoute&);
 
 // One device command on the typed address: refused before anything is sent
 // when the text is no address; its message shown while its endpoint is open.
@@ -28,11 +29,13 @@ void RunCommand(QWidget& window, DeviceLink& link, const QString& address_text, 
     }
     const std::string text = address_text.toStdString();
     RunWhileWindowWaits(window, [&](const GuiCall& call_on_gui) {
-        (void)command(link, text, [&](const CommandOutcome& outcome) {
-            if (!outcome.message.empty()) {
-                call_on_gui([&] { ShowPlainMessage(&window, outcome.message); });
-            }
-        });
+        (void)command(link, text,
+                      [&](const CommandOutcome& outcome) {
+                          if (!outcome.message.empty()) {
+                              call_on_gui([&] { ShowPlainMessage(&window, outcome.message); });
+                          }
+                      },
+                      {});
     });
 }
 

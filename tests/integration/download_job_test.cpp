@@ -238,7 +238,25 @@ TEST(DownloadJobEndpoint, EndpointThatCannotOpenIsReportedWithoutDone) {
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
     EXPECT_EQ(job.posts, (std::vector<Notification>{{.code = UM_UDP_INIT_FAILED}}));
     EXPECT_EQ(outcome.result, DownloadResult::EndpointFailed);
-    EXPECT_EQ(DescribeFailure(outcome), "初始化UDP失败");
+    EXPECT_EQ(DescribeFailure(outcome), "初始化UDP失败: Too many open files");
+}
+
+// A datagram the system will not send ends the job at once with the system's
+// reason, not with a wait for a reply that cannot come.
+TEST(DownloadJobEndpoint, DatagramThatCannotBeSentFailsAtOnceWithItsReason) {
+    NotificationQueue sink;
+    DeviceLink link(sink);
+    DownloadWorker worker(link, *ParseDeviceAddress(Device(91)), Queue(100), 5000ms,
+                          DownloadPace::Described, {.port = 0});
+    const auto start = Clock::now();
+    ASSERT_TRUE(worker.Start());
+    worker.Join();
+    EXPECT_LT(Clock::now() - start, 2s);
+    const DownloadOutcome outcome = worker.Outcome().value_or(DownloadOutcome{});
+    EXPECT_EQ(outcome.result, DownloadResult::SendFailed);
+    EXPECT_EQ(outcome.failed_index, 0u);
+    EXPECT_EQ(DescribeFailure(outcome), "could not send: Invalid argument");
+    EXPECT_EQ(sink.TryPop(), (Notification{.code = UM_DOWNLOAD_DONE, .first = 0}));
 }
 
 }  // namespace

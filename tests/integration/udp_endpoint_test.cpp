@@ -53,19 +53,48 @@ private:
     std::vector<Bytes> got_;
 };
 
+// Writes down what an endpoint says it sent and received.
+class Trace final : public LinkTrace {
+public:
+    void Sent(in_addr, std::span<const std::uint8_t> head,
+              std::span<const std::uint8_t> tail) noexcept override {
+        Bytes sent(head.begin(), head.end());
+        sent.insert(sent.end(), tail.begin(), tail.end());
+        Add({'>'}, sent);
+    }
+    void Received(in_addr, std::span<const std::uint8_t> datagram, bool dropped) noexcept override {
+        Add({dropped ? std::uint8_t{'x'} : std::uint8_t{'<'}}, datagram);
+    }
+    std::vector<Bytes> Lines() {
+        const std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    void Add(Bytes line, std::span<const std::uint8_t> datagram) {
+        line.insert(line.end(), datagram.begin(), datagram.end());
+        const std::lock_guard lock(mutex_);
+        lines_.push_back(std::move(line));
+    }
+    std::mutex mutex_;
+    std::vector<Bytes> lines_;
+};
+
 struct Wire {
     LoopbackSocket device;
     Collector collector;
+    Trace trace;
     UdpEndpoint endpoint{collector};
     sockaddr_in back{};  // where the endpoint's datagrams come from
 
-    explicit Wire(const char* address) : device(address, DEVICE_PORT) {
-        endpoint.SetRemote(*ParseDeviceAddress(address), DEVICE_PORT);
-        EXPECT_TRUE(endpoint.Open());
+    explicit Wire(const char* address, LinkRoute route = {}) : device(address, route.port) {
+        route.trace = &trace;
+        endpoint.SetRemote(*ParseDeviceAddress(address), route);
+        EXPECT_FALSE(endpoint.Open());
     }
     // The endpoint sends head + tail; the device sees one datagram.
     Bytes Exchange(const Bytes& head, const Bytes& tail = {}) {
-        EXPECT_TRUE(endpoint.Send(head, tail));
+        EXPECT_FALSE(endpoint.Send(head, tail));
         auto got = device.Receive(2s);
         EXPECT_TRUE(got.has_value());
         back = got ? got->from : sockaddr_in{};
@@ -83,7 +112,7 @@ TEST(UdpEndpoint, SendsWholeDatagramsAndHandsOverRepliesWithinTheBuffer) {
                             Bytes(largest.begin() + 5, largest.end())),
               largest);
     EXPECT_EQ(ntohs(wire.back.sin_port), wire.endpoint.LocalPort());
-    EXPECT_FALSE(wire.endpoint.Send({}));
+    EXPECT_EQ(wire.endpoint.Send({}), std::errc::invalid_argument);
     EXPECT_FALSE(wire.device.Receive(100ms).has_value()) << "an empty send went out";
 
     LoopbackSocket stranger("127.0.1.2");
@@ -113,6 +142,46 @@ TEST(UdpEndpoint, AReplyWaitingBeforeTheSendIsDropped) {
     wire.collector.hold = false;
     ASSERT_TRUE(wire.device.SendTo(wire.back, Bytes{0x12, 0, 1, 6}));
     EXPECT_EQ(wire.collector.After(2), (std::vector<Bytes>{{0x11, 0, 0, 6}, {0x12, 0, 1, 6}}));
+    EXPECT_EQ(wire.trace.Lines(), (std::vector<Bytes>{{'>', 0x11, 0, 0},
+                                                      {'<', 0x11, 0, 0, 6},
+                                                      {'>', 0x12, 0, 1},
+                                                      {'x', 0x11, 0, 0, 6, 0xD0},
+                                                      {'<', 0x12, 0, 1, 6}}));
+}
+
+// The route picks the device's port, and the local address or interface the
+// datagrams leave from; one that cannot be had fails the open, and a datagram
+// the system will not send (port 0) fails its send, each with the reason.
+TEST(UdpEndpoint, RouteChoosesPortAndWhereDatagramsLeaveFrom) {
+    Wire to_port("127.0.1.4", {.port = 21900});
+    EXPECT_EQ(to_port.Exchange({0x43, 0, 0, 0, 0}), (Bytes{0x43, 0, 0, 0, 0}));
+    Wire from_source("127.0.1.5", {.source = ParseDeviceAddress("127.0.1.6")});
+    from_source.Exchange({0x81});
+    EXPECT_EQ(from_source.back.sin_addr.s_addr, ParseDeviceAddress("127.0.1.6")->s_addr);
+    Wire on_loopback("127.0.1.7", {.interface = "lo"});
+    EXPECT_EQ(on_loopback.Exchange({0x81}), Bytes{0x81});
+
+    struct Case {
+        LinkRoute route;
+        std::errc open, send;
+    };
+    const std::vector<Case> failing = {
+        {{.source = ParseDeviceAddress("192.0.2.1")}, std::errc::address_not_available, {}},
+        {{.interface = "nosuchif0"}, std::errc::no_such_device, {}},
+        {{.port = 0}, {}, std::errc::invalid_argument},
+    };
+    for (const auto& c : failing) {
+        Collector collector;
+        UdpEndpoint endpoint(collector);
+        endpoint.SetRemote(*ParseDeviceAddress("127.0.1.8"), c.route);
+        const std::error_code opened = endpoint.Open();
+        if (c.open != std::errc{}) {
+            EXPECT_EQ(opened, c.open) << opened.message();
+            continue;
+        }
+        EXPECT_FALSE(opened) << opened.message();
+        EXPECT_EQ(endpoint.Send(Bytes{0x81}), c.send);
+    }
 }
 
 }  // namespace
