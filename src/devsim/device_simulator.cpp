@@ -57,6 +57,7 @@ struct DeviceSimulator::State {
     };
     std::deque<Late> late;
     bool last_unanswered = false;  // the latest download datagram got no reply (service thread)
+    std::uint64_t overtaken_in_transfer = 0;  // since the latest header (service thread)
 
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
@@ -111,11 +112,16 @@ bool DeviceSimulator::State::Handle(std::span<const std::uint8_t> datagram,
         }
         if (last_unanswered && (code == PKT_DATA || code == PKT_END)) {
             ++overtaken;
+            ++overtaken_in_transfer;
         }
+    }
+    if (code == PKT_HEADER) {
+        overtaken_in_transfer = 0;
     }
     Response response =
         responder.Respond(datagram, RefusesDatagram(options.faults, ordinal, datagram));
     if (response.finished) {
+        response.finished->overtaken = overtaken_in_transfer;
         std::function<void(const TransferRecord&)> callback;
         {
             const std::lock_guard lock(mutex);

@@ -34,8 +34,10 @@ or --refuse-end changes nothing: a refused end leaves its transfer open and
 unreported until the next header.
 
 Output: one JSON line on stdout per finished transfer, describing what arrived:
-  {"length":N,"md5":"<hex>","verdict":"ok"|"mismatch"|"write-failed","path":"..."}
-path is "" unless the image was written. Once its line is printed a transfer is
+  {"length":N,"md5":"<hex>","verdict":"ok"|"mismatch"|"write-failed","path":"...","overtaken":N}
+path is "" unless the image was written; overtaken counts the data and end
+datagrams that came while the one before them was left unanswered (a sender
+that did not wait for the device). Once its line is printed a transfer is
 forgotten. "listening on ADDR:PORT" goes to stderr once the device is ready.
 SIGINT or SIGTERM stops it (exit 0); exit 1 when it cannot start (address not
 local or in use, output folder unusable), 2 on a bad command line.)";
@@ -46,6 +48,7 @@ struct CommandLine {
     std::uint32_t refuse = 0;
     std::uint32_t drop_reply = 0;
     unsigned delay_ms = 0;
+    unsigned late_duplicate_ms = 0;
 };
 
 void AddOptions(CLI::App& app, CommandLine& line) {
@@ -77,6 +80,12 @@ void AddOptions(CLI::App& app, CommandLine& line) {
     app.add_option("--delay", line.delay_ms, "Wait MS milliseconds before every reply")
         ->type_name("MS");
     app.add_flag("--duplicate-acks", o.faults.duplicate_acks, "Send every acknowledgement twice");
+    app.add_option("--late-duplicate", line.late_duplicate_ms,
+                   "Send every acknowledgement again MS milliseconds after the first copy, "
+                   "while serving on")
+        ->type_name("MS");
+    app.add_flag("--zero-sequence", o.faults.zero_sequence,
+                 "Put 00 00 in reply bytes 1-2 instead of the request's sequence");
     app.add_flag("--garbage", o.faults.garbage_before_reply,
                  "Before every reply send a 3-byte datagram, one with an unknown code (10) and "
                  "an oversized one (6000 bytes)");
@@ -101,6 +110,7 @@ bool Finish(CommandLine& line) {
         o.faults.drop_reply_nth = line.drop_reply;
     }
     o.faults.reply_delay = std::chrono::milliseconds(line.delay_ms);
+    o.faults.late_duplicate = std::chrono::milliseconds(line.late_duplicate_ms);
     o.keep_history = false;  // a long-running device forgets each transfer once reported
     return true;
 }

@@ -37,6 +37,8 @@ struct TransferRecord {
     // The sequences ran 0, 1, 2 ... (mod 2^16) with nothing repeated or skipped.
     bool sequences_in_order = false;
     std::string write_error;  // why the image could not be written (WriteFailed)
+    // Data and end datagrams that came while the one before them was unanswered.
+    std::uint64_t overtaken = 0;
 };
 
 }  // namespace korvane::devsim

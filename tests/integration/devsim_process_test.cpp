@@ -51,7 +51,7 @@ TEST(DevsimProcess, ServesReportsAndExitsAsDocumented) {
     const std::string md5(ABC_MD5);
     EXPECT_EQ(plain.ReadLine(Stream::Out, 5s),
               R"({"length":3,"md5":")" + md5 + R"(","verdict":"ok","path":")" +
-                  (dir.Path() / "out" / (md5 + ".bin")).string() + R"("})");
+                  (dir.Path() / "out" / (md5 + ".bin")).string() + R"(","overtaken":0})");
     ASSERT_TRUE(plain.Signal(SIGTERM));
     EXPECT_EQ(plain.Wait(10s), 0);
     EXPECT_EQ(plain.ReadRest(Stream::Out, 1s), "");

@@ -92,7 +92,7 @@ TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
     EXPECT_EQ(end.reply, Hex("13 00 01 15"));
     EXPECT_EQ(
         TransferJsonLine(end.finished.value()),
-        R"({"length":0,"md5":"d41d8cd98f00b204e9800998ecf8427e","verdict":"write-failed","path":""})");
+        R"({"length":0,"md5":"d41d8cd98f00b204e9800998ecf8427e","verdict":"write-failed","path":"","overtaken":0})");
 }
 
 }  // namespace
