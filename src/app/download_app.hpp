@@ -3,24 +3,30 @@
 #include <QApplication>
 #include <QString>
 
+#include "app/command_line.hpp"
+
 namespace korvane {
 
-// The desktop program: reads its command line (--maintenance, --help,
-// --version), records the folder that holds the executable and runs the main
-// dialog modally; the program ends when the dialog closes. The application's
-// name, and so the title of every message box, is the executable's base name.
-// One per process, on the GUI thread, for the life of main().
+// The desktop program: records the folder that holds the executable and runs
+// the main dialog modally; the program ends when the dialog closes. The
+// application's name, and so the title of every message box, is the
+// executable's base name. One per process, on the GUI thread, made by Main
+// once the command line asks for the window and a display is there.
 class DownloadApp final : public QApplication {
 public:
-    DownloadApp(int& argc, char** argv);
-
-    // Runs the program; the process's exit code.
-    int Run();
+    // The program: reads the command line before anything needs a display
+    // (--help, --version and a bad command line work without one), says so
+    // in one line when there is no display, else runs the window. The
+    // process's exit code: 0, 1 without a display, 2 for a bad command line.
+    static int Main(int argc, char** argv);
 
     // The executable's folder without a trailing separator ("/" for the root).
     [[nodiscard]] const QString& ProgramFolder() const { return program_folder_; }
 
 private:
+    DownloadApp(int& argc, char** argv);
+    int Run(const CommandLine& line);
+
     QString program_folder_;
 };
 

@@ -1,5 +1,6 @@
 #include "app/settings.hpp"
 
+#include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -40,6 +41,14 @@ QString Settings::DatFile() const {
 }
 void Settings::SetDatFile(const QString& folder) const {
     Write(QStringLiteral("Paths/DatFile"), folder);
+}
+
+QString DefaultBrowseFolder(const QString& program_folder, const QString& home) {
+    static const QStringList system_folders{
+        QStringLiteral("/bin"),           QStringLiteral("/sbin"),
+        QStringLiteral("/usr/bin"),       QStringLiteral("/usr/sbin"),
+        QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/local/sbin")};
+    return system_folders.contains(QDir::cleanPath(program_folder)) ? home : program_folder;
 }
 
 bool Settings::Fast() const {

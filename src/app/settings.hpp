@@ -35,4 +35,10 @@ private:
     QString program_folder_;
 };
 
+// What stands in for "Paths"/"DatFile" before a file was ever picked: the
+// program's folder, unless that is a system folder of programs (/usr/bin and
+// the like, where a package installs it and nobody keeps firmware): then the
+// home folder.
+[[nodiscard]] QString DefaultBrowseFolder(const QString& program_folder, const QString& home);
+
 }  // namespace korvane

@@ -34,21 +34,23 @@ void ShowRefusal(QWidget* parent, const DownloadRefusal& refusal) {
 
 }  // namespace
 
-DownloadDialog::DownloadDialog(const Settings& settings, Controls controls, QWidget* parent)
+DownloadDialog::DownloadDialog(const Settings& settings, Controls controls,
+                               const StartValues& start, QWidget* parent)
     : QDialog(parent),
       settings_(settings),
       inbox_([this](const TaggedNotification& tagged) { OnNotification(tagged); }) {
     Layout(controls);
-    OnInitDialog();
+    OnInitDialog(start);
 }
 
 DownloadDialog::~DownloadDialog() {
     StopJob();
 }
 
-void DownloadDialog::OnInitDialog() {
-    firmware_path_ = settings_.FileName();
-    address_edit_->setText(settings_.Ip());
+void DownloadDialog::OnInitDialog(const StartValues& start) {
+    // What the operator named at start-up wins over what was remembered.
+    firmware_path_ = start.firmware_path.isNull() ? settings_.FileName() : start.firmware_path;
+    address_edit_->setText(start.address.isNull() ? settings_.Ip() : start.address);
     path_edit_->setText(firmware_path_);
 }
 
@@ -158,8 +160,10 @@ void DownloadDialog::OnDownload() {
         ShowRefusal(this, *load.refusal);
         return;
     }
+    // One step per acknowledged datagram, the end's included: the bar is full
+    // only once the device has accepted the whole image.
     const int datagrams = static_cast<int>(load.queue->size());
-    progress_bar_->SetRange(0, datagrams - 1);
+    progress_bar_->SetRange(0, datagrams);
     progress_bar_->SetPos(0);
     progress_bar_->SetCaption(FromUtf8(messages::DOWNLOADING));
     worker_ = std::make_unique<DownloadWorker>(

@@ -46,7 +46,15 @@ public:
     // Operator: the service controls stay hidden (and their buttons disabled);
     // Maintenance shows and enables them.
     enum class Controls { Operator, Maintenance };
-    DownloadDialog(const Settings& settings, Controls controls, QWidget* parent = nullptr);
+    // Given on the program's command line: shown instead of the remembered
+    // values (a null text keeps the remembered one) and, like typed text,
+    // saved only when a download starts.
+    struct StartValues {
+        QString address;
+        QString firmware_path;
+    };
+    DownloadDialog(const Settings& settings, Controls controls, const StartValues& start = {},
+                   QWidget* parent = nullptr);
     ~DownloadDialog() override;
     DownloadDialog(const DownloadDialog&) = delete;
     DownloadDialog& operator=(const DownloadDialog&) = delete;
@@ -65,7 +73,7 @@ protected:
 
 private:
     void Layout(Controls controls);
-    void OnInitDialog();
+    void OnInitDialog(const StartValues& start);
 
     void OnDownload();
     void OnBrowse();

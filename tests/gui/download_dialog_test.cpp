@@ -1,5 +1,6 @@
 // The main window on the offscreen platform: layout, settings, the download's
-// refusals, and downloads against the simulator (addresses 127.0.7.x).
+// refusals, and downloads against the simulator (addresses 127.0.7.x); the
+// program's command line, run as a child without a display.
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -8,7 +9,10 @@
 #include <chrono>
 #include <thread>
 
+#include "app/command_line.hpp"
+#include "base/version.hpp"
 #include "gui_support.hpp"
+#include "support/child_process.hpp"
 #include "support/sample_bytes.hpp"
 #include "support/simulated_device.hpp"
 #include "support/temp_dir.hpp"
@@ -154,34 +158,67 @@ private slots:
         QVERIFY(device->Received().empty());
     }
 
-    // Intact and refused downloads; a new window then shows what was typed.
+    // Downloads with the address and file typed, or named on the command line
+    // (shown instead of the remembered ones, saved only once the download
+    // starts). The bar is full only once the end is acknowledged. A new
+    // window then shows what the download was given.
     void download_data() {
-        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QStringList>("arguments");  // the program's; none: typed into the boxes
+        QTest::addColumn<uint>("refuse_nth");        // 0: none
+        QTest::addColumn<bool>("refuse_end");
         QTest::addColumn<bool>("fast");
-        QTest::newRow("intact") << false << false;
-        QTest::newRow("refused") << true << false;
-        QTest::newRow("fast") << false << true;
+        QTest::addColumn<int>("acked");
+        QTest::addColumn<QString>("bar");
+        const QStringList typed;
+        const QString done = "Succeed to download100%";
+        QTest::newRow("intact") << typed << 0u << false << false << 5 << done;
+        QTest::newRow("refused data")
+            << typed << 3u << false << false << 2 << "Failed to download40%";
+        QTest::newRow("refused end")
+            << typed << 0u << true << false << 4 << "Failed to download80%";
+        QTest::newRow("fast") << typed << 0u << false << true << 5 << done;
+        QTest::newRow("--ip ADDRESS FILE") << QStringList{"korvane", "--ip", "127.0.7.2", "@"} << 0u
+                                           << false << false << 5 << done;
+        QTest::newRow("relative FILE --ip=ADDRESS")
+            << QStringList{"korvane", "fw.zip", "--ip=127.0.7.2"} << 0u << false << false << 5
+            << done;
     }
     void download() {
-        QFETCH(bool, refused);
+        QFETCH(QStringList, arguments);
+        QFETCH(uint, refuse_nth);
+        QFETCH(bool, refuse_end);
         QFETCH(bool, fast);
-        if (fast) {  // read at each download
-            QSettings(Settings::FilePath(), QSettings::IniFormat).setValue("Transfer/Fast", "1");
-        }
-        auto device = kt::StartDevice("127.0.7.2", {.refuse_nth = refused ? 3u : 0u});
+        QSettings ini(Settings::FilePath(), QSettings::IniFormat);
+        ini.setValue("Adapter/IP", "127.0.7.9");
+        ini.setValue("Adapter/FileName", "/remembered.zip");
+        ini.setValue("Transfer/Fast", fast ? "1" : "0");  // read at each download
+        ini.sync();
+        const auto saved = [] {  // opened afresh: a save replaces the file
+            QFile file(Settings::FilePath());
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray remembered = saved();
+        auto device =
+            kt::StartDevice("127.0.7.2", {.refuse_nth = refuse_nth, .refuse_end = refuse_end});
         const QString path = File("fw.zip", 20'000);  // header, 3 chunks, end
-        const auto dialog = kt::MakeDialog("127.0.7.2", path);
+        const QString folder = QDir::currentPath();
+        QDir::setCurrent(files_.Path().c_str());  // where a relative FILE is found
+        const CommandLine line = ParseCommandLine(arguments.replaceInStrings("@", path));
+        QDir::setCurrent(folder);
+        const auto dialog = arguments.isEmpty() ? kt::MakeDialog("127.0.7.2", path)
+                                                : kt::MakeDialog({}, {}, Controls::Operator,
+                                                                 {line.address, line.file});
+        QCOMPARE(dialog->findChild<QLineEdit*>("1001")->text(), QStringLiteral("127.0.7.2"));
+        QCOMPARE(dialog->findChild<QLineEdit*>("1003")->text(), path);
+        QCOMPARE(saved(), remembered);
         dialog->show();
-        TextProgressBar& bar = dialog->ProgressBar();
+        TextProgressBar& progress = dialog->ProgressBar();
         dialog->OnCommand(ID_DOWNLOAD);
-        QCOMPARE(bar.Caption(), QStringLiteral("Downloading"));
-        QCOMPARE(bar.Maximum(), 4);
-        QTRY_VERIFY_WITH_TIMEOUT(bar.Caption() != QStringLiteral("Downloading"), 8000);
-        QCOMPARE(bar.Caption(), refused ? QStringLiteral("Failed to download")
-                                        : QStringLiteral("Succeed to download"));
-        QCOMPARE(bar.Position(), refused ? 2 : 5);  // one step per acknowledgement
-        QCOMPARE(ProgressBarText(bar.Caption(), bar.Position(), 0, 4),
-                 refused ? "Failed to download50%" : "Succeed to download100%");
+        QCOMPARE(progress.Caption(), QStringLiteral("Downloading"));
+        QCOMPARE(progress.Maximum(), 5);
+        QTRY_VERIFY_WITH_TIMEOUT(progress.Caption() != QStringLiteral("Downloading"), 8000);
+        QTEST(progress.Position(), "acked");  // one step per acknowledgement
+        QTEST(ProgressBarText(progress.Caption(), progress.Position(), 0, 5), "bar");
         const auto next = kt::MakeDialog();
         QCOMPARE(next->findChild<QLineEdit*>("1001")->text(), QStringLiteral("127.0.7.2"));
         QCOMPARE(next->findChild<QLineEdit*>("1003")->text(), path);
@@ -215,6 +252,57 @@ private slots:
         path.clear();
         kt::CloseModals([&] { dialog->OnCommand(ID_BROWSE); }, pick);
         QCOMPARE(opened_in, QString::fromStdString(files_.Path().string()));
+    }
+
+    // Before a file was ever picked, the file dialog opens in the program's
+    // folder, or at home when that is where packages put programs.
+    void defaultBrowseFolder() {
+        // clang-format off
+        for (const auto& [folder, opens_in] :
+             {std::pair{"/opt/korvane/bin", "/opt/korvane/bin"}, {"/usr/bin/korvane", "/usr/bin/korvane"},
+              {"/usr/bin", "/home/op"}, {"/usr/local/bin/", "/home/op"}, {"/bin", "/home/op"},
+              {"/usr/sbin", "/home/op"}, {"/sbin", "/home/op"}}) {
+            QCOMPARE(DefaultBrowseFolder(folder, "/home/op"), QString(opens_in));
+        }
+        // clang-format on
+    }
+
+    // The program itself as an operator starts it over ssh or in a script:
+    // no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM ("@" is the program).
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("command");  // after env -u ...
+        QTest::addColumn<int>("exit_code");
+        QTest::addColumn<QString>("out");  // how standard output begins
+        QTest::addColumn<QString>("err");  // all of standard error
+        const QString usage = "Usage: korvane [--maintenance] [--ip ADDRESS] [FILE]\n";
+        const QString none =
+            "korvane: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+            "use korvane-cli for a headless download\n";
+        const QString help = " Try 'korvane --help'.\n";
+        // clang-format off
+        QTest::newRow("--help") << QStringList{"@", "--help"} << 0 << usage << "";
+        QTest::newRow("-h after FILE") << QStringList{"@", "fw.zip", "-h"} << 0 << usage << "";
+        QTest::newRow("--version") << QStringList{"@", "--version"} << 0 << QString("korvane %1\n").arg(VERSION) << "";
+        QTest::newRow("no display") << QStringList{"@"} << 1 << "" << none;
+        QTest::newRow("xcb needs one") << QStringList{"QT_QPA_PLATFORM=xcb", "@", "--ip", "127.0.7.8", "fw.zip"} << 1 << "" << none;
+        QTest::newRow("unknown") << QStringList{"@", "fw.zip", "--bogus"} << 2 << "" << "korvane: Unknown option 'bogus'." + help;
+        QTest::newRow("toolkit's") << QStringList{"@", "-platform", "offscreen"} << 2 << "" << "korvane: Unknown option 'platform'." + help;
+        QTest::newRow("two FILEs") << QStringList{"@", "a.zip", "b.zip"} << 2 << "" << "korvane: Only one FILE can be given, not 'a.zip' and 'b.zip'." + help;
+        QTest::newRow("no ADDRESS") << QStringList{"@", "--ip"} << 2 << "" << "korvane: Missing value after '--ip'." + help;
+        // clang-format on
+    }
+    void commandLine() {
+        QFETCH(QStringList, command);
+        QFETCH(QString, out);
+        std::vector<std::string> argv{
+            "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"};
+        for (const QString& word : command) {
+            argv.push_back(word == "@" ? kt::BinPath("korvane") : word.toStdString());
+        }
+        const kt::ProcessResult result = kt::RunProcess(argv);
+        QTEST(result.exit_code, "exit_code");
+        QVERIFY2(QString::fromStdString(result.out).startsWith(out), result.out.c_str());
+        QTEST(QString::fromStdString(result.err), "err");
     }
 
     // Browse, the close box, Quit and a second DownLoad during a download.

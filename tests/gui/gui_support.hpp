@@ -53,9 +53,10 @@ inline QStringList CloseModals(const std::function<void()>& action,
 // The main dialog as the program makes it, with typed address and path.
 inline std::unique_ptr<DownloadDialog> MakeDialog(
     const QString& address = {}, const QString& path = {},
-    DownloadDialog::Controls controls = DownloadDialog::Controls::Operator) {
+    DownloadDialog::Controls controls = DownloadDialog::Controls::Operator,
+    const DownloadDialog::StartValues& start = {}) {
     static const Settings settings(QDir::tempPath());
-    auto dialog = std::make_unique<DownloadDialog>(settings, controls);
+    auto dialog = std::make_unique<DownloadDialog>(settings, controls, start);
     if (!address.isNull()) {
         dialog->findChild<QLineEdit*>(QStringLiteral("1001"))->setText(address);
     }
