@@ -8,6 +8,7 @@
 #include "frontend/json_text.hpp"
 #include "frontend/progress_text.hpp"
 #include "frontend/target_list.hpp"
+#include "frontend/trace_text.hpp"
 
 // The text helpers of the headless front ends: progress arithmetic and lines,
 // target lists, JSON strings.
@@ -71,6 +72,29 @@ TEST(JsonString, ValidJsonInValidUtf8ForAnyBytes) {
     for (const auto& [text, json] : cases) {
         EXPECT_EQ(JsonString(text), json);
     }
+}
+
+TEST(TraceText, NamesWhatWentAndShowsWhatCame) {
+    const std::vector<std::uint8_t> head{0x12, 0x01, 0x2C, 0x1F, 0x40};
+    EXPECT_EQ(TraceSentLine(0.0042134, "127.0.0.2", head, 8005),
+              "   0.004213 127.0.0.2 > data seq 300, 8005 bytes");
+    EXPECT_EQ(TraceSentLine(12.5, "10.0.0.1", std::vector<std::uint8_t>{0x81, 0, 0, 0, 0}, 5),
+              "  12.500000 10.0.0.1 > machine-code seq 0, 5 bytes");
+    EXPECT_EQ(TraceReceivedLine(1, "127.0.0.2", std::vector<std::uint8_t>{0x12, 0, 1, 6}, false),
+              "   1.000000 127.0.0.2 < 12 00 01 06");
+    EXPECT_EQ(TraceReceivedLine(1, "127.0.0.2", std::vector<std::uint8_t>{0x11, 0, 0, 6}, true),
+              "   1.000000 127.0.0.2 < 11 00 00 06 (waited before the send: ignored)");
+    EXPECT_EQ(TraceReceivedLine(1, "d", std::vector<std::uint8_t>(17, 0xAB), false),
+              "   1.000000 d < " +
+                  std::string(47, ' ').replace(0, 47,
+                                               [] {
+                                                   std::string hex;
+                                                   for (int i = 0; i < 16; ++i) {
+                                                       hex += i == 0 ? "ab" : " ab";
+                                                   }
+                                                   return hex;
+                                               }()) +
+                  " ... (17 bytes)");
 }
 
 }  // namespace
