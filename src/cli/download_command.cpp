@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -13,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "base/hex.hpp"
 #include "base/messages.hpp"
 #include "cli/commands.hpp"
 #include "cli/firmware_errors.hpp"
@@ -23,8 +23,8 @@
 #include "download/blocking_queue.hpp"
 #include "download/download_inputs.hpp"
 #include "download/download_worker.hpp"
-#include "download/md5_context.hpp"
 #include "download/packet_queue.hpp"
+#include "frontend/file_md5.hpp"
 #include "frontend/json_text.hpp"
 #include "frontend/progress_text.hpp"
 #include "frontend/target_list.hpp"
@@ -162,19 +162,13 @@ std::vector<DeviceProgress> Progress(const std::vector<DeviceRun>& runs,
     return devices;
 }
 
-// The file's own MD5, as md5sum prints it. The header carries zeros for an
-// empty file instead of the MD5 of no bytes; everywhere else they agree.
-std::string FileMd5(const FirmwareImage& image) {
-    return ToHex(image.Length() == 0 ? Md5Context::Of({}) : image.Digest());
-}
-
 void PrintJson(const DownloadOptions& options, const PacketQueue& packets, const DeviceRun& run) {
     std::printf(
         "{\"address\":%s,\"file\":%s,\"length\":%u,\"md5\":\"%s\",\"datagrams\":%zu,"
         "\"acknowledged\":%zu,\"result\":\"%s\",\"reason\":%s,\"attempts\":%u,\"seconds\":%.3f,"
         "\"mode\":\"%s\"}\n",
         JsonString(run.text).c_str(), JsonString(options.file).c_str(), packets.Image().Length(),
-        FileMd5(packets.Image()).c_str(), packets.size(), run.outcome.acknowledged,
+        FileMd5Hex(packets.Image()).c_str(), packets.size(), run.outcome.acknowledged,
         run.outcome.Succeeded() ? "succeeded" : "failed",
         run.reason.empty() ? "null" : JsonString(run.reason).c_str(), run.attempts,
         run.outcome.seconds, options.fast ? "fast" : "described");
@@ -313,10 +307,11 @@ private:
             interrupts_.Signal() == 0) {
             const auto delay = std::chrono::duration<double>(options_.retry_delay_seconds);
             run.retry_at = Clock::now() + std::chrono::duration_cast<Clock::duration>(delay);
-            char note[160];
-            std::snprintf(note, sizeof note, "; trying again in %g s (attempt %u of %u)",
-                          options_.retry_delay_seconds, run.attempts + 1, options_.retries + 1);
-            progress_.Note("korvane-cli: " + run.text + ": " + run.reason + note);
+            std::array<char, 96> note{};
+            std::snprintf(note.data(), note.size(), "; trying again in %g s (attempt %u of %llu)",
+                          options_.retry_delay_seconds, run.attempts + 1,
+                          static_cast<unsigned long long>(options_.retries) + 1);
+            progress_.Note("korvane-cli: " + run.text + ": " + run.reason + note.data());
             return;
         }
         run.done = true;
