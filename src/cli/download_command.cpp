@@ -2,25 +2,29 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "base/hex.hpp"
 #include "base/messages.hpp"
 #include "cli/commands.hpp"
+#include "cli/firmware_errors.hpp"
 #include "cli/interrupt_watcher.hpp"
 #include "cli/progress_display.hpp"
+#include "cli/terminal.hpp"
 #include "download/blocking_queue.hpp"
 #include "download/download_inputs.hpp"
 #include "download/download_worker.hpp"
 #include "download/packet_queue.hpp"
+#include "frontend/file_md5.hpp"
 #include "frontend/json_text.hpp"
 #include "frontend/progress_text.hpp"
 #include "frontend/target_list.hpp"
@@ -29,6 +33,8 @@
 namespace korvane::cli {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct DownloadOptions {
     std::vector<std::string> addresses;
     std::string targets_file;
@@ -36,45 +42,54 @@ struct DownloadOptions {
     bool json = false;
     bool quiet = false;
     bool fast = false;  // DownloadPace::Fast
+    unsigned retries = 0;
+    double retry_delay_seconds = 1;
 };
 
-// A notification of one device's job, or SIGINT/SIGTERM (device INTERRUPT).
+// A notification of one attempt at one device, or SIGINT/SIGTERM (device INTERRUPT).
 struct DeviceEvent {
     std::size_t device = 0;
+    unsigned attempt = 0;
     Notification notification;
 };
 constexpr std::size_t INTERRUPT = std::numeric_limits<std::size_t>::max();
 
-// Each device's DeviceLink posts into the command's one event queue, tagged.
+// Each attempt's DeviceLink posts into the command's one event queue, tagged.
 // Acknowledgements are not queued: the progress display reads each worker's
 // count of released waits on its own pace, so the command's thread does not
 // wake once per datagram.
 class DeviceSink final : public NotificationSink {
 public:
-    DeviceSink(std::size_t device, BlockingQueue<DeviceEvent>& events)
-        : device_(device), events_(events) {}
+    DeviceSink(std::size_t device, unsigned attempt, BlockingQueue<DeviceEvent>& events)
+        : device_(device), attempt_(attempt), events_(events) {}
     void Post(const Notification& notification) noexcept override {
         if (notification.code != UM_PACKET_ACKED) {
-            events_.Push(DeviceEvent{.device = device_, .notification = notification});
+            events_.Push(
+                DeviceEvent{.device = device_, .attempt = attempt_, .notification = notification});
         }
     }
 
 private:
     std::size_t device_;
+    unsigned attempt_;
     BlockingQueue<DeviceEvent>& events_;
 };
 
-// One device of the download. Members go in reverse order: the worker (which
-// joins its thread) before the link it uses, the link before its sink.
+// One device of the download. Each attempt gets a sink, link and worker of
+// its own, so that it is a whole, fresh download. Members go in reverse
+// order: the worker (which joins its thread) before the link it uses, the
+// link before its sink.
 struct DeviceRun {
     std::string text;
     in_addr address{};
+    unsigned attempts = 0;  // started so far; the current one's number
     std::unique_ptr<DeviceSink> sink;
     std::unique_ptr<DeviceLink> link;
     std::unique_ptr<DownloadWorker> worker;
+    std::optional<Clock::time_point> retry_at;  // set while waiting to try again
     bool done = false;
-    DownloadOutcome outcome;
-    std::string reason;  // empty on success
+    DownloadOutcome outcome;  // the last attempt's
+    std::string reason;       // empty on success
 };
 
 int Refuse(const DownloadRefusal& refusal, std::string_view detail = {}) {
@@ -115,64 +130,226 @@ std::string AddressText(in_addr address) {
     return text;
 }
 
-ProgressSnapshot Snapshot(const std::vector<DeviceRun>& runs, const PacketQueue& packets,
-                          std::chrono::steady_clock::time_point start) {
-    ProgressSnapshot progress;
+// Only the device's own verdict is worth another attempt; a cancelled job or
+// an endpoint that cannot be opened would end the same way again.
+bool WorthRetrying(DownloadResult result) {
+    return result == DownloadResult::Refused || result == DownloadResult::TimedOut;
+}
+
+std::vector<DeviceProgress> Progress(const std::vector<DeviceRun>& runs,
+                                     const PacketQueue& packets) {
     const std::uint64_t n = packets.size();
     const std::uint32_t length = packets.Image().Length();
+    std::vector<DeviceProgress> devices;
+    devices.reserve(runs.size());
     for (const DeviceRun& run : runs) {
         // Released waits, not notifications: 100% only once the end is acknowledged.
         const std::uint64_t acked = run.worker ? run.worker->Acknowledged() : std::uint64_t{0};
-        progress.acknowledged += acked;
-        progress.datagrams += n;
-        progress.bytes_done += AcknowledgedBytes(acked, length);
-        progress.bytes_total += length;
+        DevicePhase phase = DevicePhase::Sending;
+        if (run.done) {
+            phase = run.outcome.Succeeded() ? DevicePhase::Succeeded : DevicePhase::Failed;
+        } else if (run.retry_at) {
+            phase = DevicePhase::WaitingToRetry;
+        }
+        devices.push_back({.address = run.text,
+                           .progress = {.acknowledged = acked,
+                                        .datagrams = n,
+                                        .bytes_done = AcknowledgedBytes(acked, length),
+                                        .bytes_total = length},
+                           .phase = phase,
+                           .attempt = std::max(run.attempts, 1u)});
     }
-    progress.elapsed_seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return progress;
+    return devices;
 }
 
 void PrintJson(const DownloadOptions& options, const PacketQueue& packets, const DeviceRun& run) {
     std::printf(
         "{\"address\":%s,\"file\":%s,\"length\":%u,\"md5\":\"%s\",\"datagrams\":%zu,"
-        "\"acknowledged\":%zu,\"result\":\"%s\",\"reason\":%s,\"seconds\":%.3f,\"mode\":\"%s\"}\n",
+        "\"acknowledged\":%zu,\"result\":\"%s\",\"reason\":%s,\"attempts\":%u,\"seconds\":%.3f,"
+        "\"mode\":\"%s\"}\n",
         JsonString(run.text).c_str(), JsonString(options.file).c_str(), packets.Image().Length(),
-        ToHex(packets.Image().Digest()).c_str(), packets.size(), run.outcome.acknowledged,
+        FileMd5Hex(packets.Image()).c_str(), packets.size(), run.outcome.acknowledged,
         run.outcome.Succeeded() ? "succeeded" : "failed",
-        run.reason.empty() ? "null" : JsonString(run.reason).c_str(), run.outcome.seconds,
-        options.fast ? "fast" : "described");
+        run.reason.empty() ? "null" : JsonString(run.reason).c_str(), run.attempts,
+        run.outcome.seconds, options.fast ? "fast" : "described");
 }
 
-void PrintTable(const std::vector<DeviceRun>& runs) {
+void PrintTable(const std::vector<DeviceRun>& runs, bool with_attempts) {
     std::size_t width = std::string_view("ADDRESS").size();
     for (const DeviceRun& run : runs) {
         width = std::max(width, run.text.size());
     }
-    std::printf("%-*s  %-9s  %8s  %s\n", static_cast<int>(width), "ADDRESS", "RESULT", "SECONDS",
-                "REASON");
+    std::printf("%-*s  %-9s  %8s%s  %s\n", static_cast<int>(width), "ADDRESS", "RESULT", "SECONDS",
+                with_attempts ? "  ATTEMPTS" : "", "REASON");
     for (const DeviceRun& run : runs) {
-        std::printf("%-*s  %-9s  %8.2f%s%s\n", static_cast<int>(width), run.text.c_str(),
-                    run.outcome.Succeeded() ? "succeeded" : "failed", run.outcome.seconds,
-                    run.reason.empty() ? "" : "  ", run.reason.c_str());
+        std::printf("%-*s  %-9s  %8.2f", static_cast<int>(width), run.text.c_str(),
+                    run.outcome.Succeeded() ? "succeeded" : "failed", run.outcome.seconds);
+        if (with_attempts) {
+            std::printf("  %8u", run.attempts);
+        }
+        std::printf("%s%s\n", run.reason.empty() ? "" : "  ", run.reason.c_str());
     }
 }
 
+// The last line of a fleet's result: "Succeed to download", or "Failed to
+// download" followed by how many failed (named) and how many succeeded.
+std::string FleetSummary(const std::vector<DeviceRun>& runs) {
+    std::string failed;
+    std::size_t failures = 0;
+    for (const DeviceRun& run : runs) {
+        if (!run.outcome.Succeeded()) {
+            failed += (failures++ == 0 ? "" : ", ") + run.text;
+        }
+    }
+    if (failures == 0) {
+        return std::string(messages::DOWNLOAD_SUCCEEDED);
+    }
+    return std::string(messages::DOWNLOAD_FAILED) + ": " + std::to_string(failures) + " failed (" +
+           failed + "), " + std::to_string(runs.size() - failures) + " succeeded";
+}
+
+// Everything one download of a fleet shares: its inputs, the event queue,
+// the signal watch and the display.
+class FleetDownload {
+public:
+    FleetDownload(const DownloadOptions& options, std::shared_ptr<const PacketQueue> packets,
+                  std::vector<DeviceRun>& runs, BlockingQueue<DeviceEvent>& events,
+                  const InterruptWatcher& interrupts, ProgressDisplay& progress)
+        : options_(options),
+          packets_(std::move(packets)),
+          runs_(runs),
+          events_(events),
+          interrupts_(interrupts),
+          progress_(progress) {}
+
+    // Runs every device's attempts to their end.
+    void Run() {
+        for (std::size_t i = 0; i < runs_.size(); ++i) {
+            StartAttempt(i);
+        }
+        progress_.Show(Progress(runs_, *packets_), Clock::now());
+        while (Unfinished()) {
+            Clock::time_point until = Clock::now() + progress_.Interval();
+            for (const DeviceRun& run : runs_) {
+                if (!run.done && run.retry_at) {
+                    until = std::min(until, *run.retry_at);
+                }
+            }
+            if (const auto event = events_.PopUntil(until)) {
+                Handle(*event);
+            }
+            for (std::size_t i = 0; i < runs_.size(); ++i) {
+                if (!runs_[i].done && runs_[i].retry_at && *runs_[i].retry_at <= Clock::now()) {
+                    StartAttempt(i);
+                }
+            }
+            progress_.Show(Progress(runs_, *packets_), Clock::now());
+        }
+        progress_.Finish(Progress(runs_, *packets_), Clock::now());
+        for (DeviceRun& run : runs_) {
+            run.worker.reset();  // joins: endpoint, receive thread and socket are gone
+        }
+    }
+
+private:
+    [[nodiscard]] bool Unfinished() const {
+        return std::ranges::any_of(runs_, [](const DeviceRun& run) { return !run.done; });
+    }
+
+    void StartAttempt(std::size_t index) {
+        DeviceRun& run = runs_[index];
+        run.retry_at.reset();
+        run.worker.reset();
+        run.link.reset();
+        ++run.attempts;
+        run.sink = std::make_unique<DeviceSink>(index, run.attempts, events_);
+        run.link = std::make_unique<DeviceLink>(*run.sink);
+        if (interrupts_.Signal() != 0) {
+            // A signal during the start-up: the job fails before sending anything.
+            run.link->Abort().store(true);
+            run.link->Ack().Cancel();
+        }
+        run.worker = std::make_unique<DownloadWorker>(
+            *run.link, run.address, packets_, std::chrono::milliseconds(ACK_WAIT_MS),
+            options_.fast ? DownloadPace::Fast : DownloadPace::Described);
+        if (!run.worker->Start()) {
+            run.done = true;
+            run.outcome =
+                DownloadOutcome{.result = DownloadResult::Aborted, .datagrams = packets_->size()};
+            run.reason = "no thread could be started for the job";
+        }
+    }
+
+    void Handle(const DeviceEvent& event) {
+        if (event.device == INTERRUPT) {
+            // Like the window's close box: stop every job and wake its sender at
+            // once; each job then fails, and the results are shown as usual. A
+            // device waiting to try again keeps its last attempt's result.
+            for (DeviceRun& run : runs_) {
+                run.link->Abort().store(true);
+                run.link->Ack().Cancel();
+                if (run.retry_at) {
+                    run.retry_at.reset();
+                    run.done = true;
+                }
+            }
+            return;
+        }
+        DeviceRun& run = runs_[event.device];
+        const unsigned code = event.notification.code;
+        if (run.done || event.attempt != run.attempts ||
+            (code != UM_DOWNLOAD_DONE && code != UM_UDP_INIT_FAILED)) {
+            return;
+        }
+        run.outcome = run.worker->Outcome().value_or(DownloadOutcome{});
+        run.reason = DescribeFailure(run.outcome);
+        if (WorthRetrying(run.outcome.result) && run.attempts <= options_.retries &&
+            interrupts_.Signal() == 0) {
+            const auto delay = std::chrono::duration<double>(options_.retry_delay_seconds);
+            run.retry_at = Clock::now() + std::chrono::duration_cast<Clock::duration>(delay);
+            std::array<char, 96> note{};
+            std::snprintf(note.data(), note.size(), "; trying again in %g s (attempt %u of %llu)",
+                          options_.retry_delay_seconds, run.attempts + 1,
+                          static_cast<unsigned long long>(options_.retries) + 1);
+            progress_.Note("korvane-cli: " + run.text + ": " + run.reason + note.data());
+            return;
+        }
+        run.done = true;
+    }
+
+    const DownloadOptions& options_;
+    const std::shared_ptr<const PacketQueue> packets_;
+    std::vector<DeviceRun>& runs_;
+    BlockingQueue<DeviceEvent>& events_;
+    const InterruptWatcher& interrupts_;
+    ProgressDisplay& progress_;
+};
+
 int RunDownload(const DownloadOptions& options) {
+    const ProgressMode mode = ProgressDisplay::ModeFor(options.quiet);
+    // First of all, before any other thread exists: resizes are held back
+    // for the display, SIGINT and SIGTERM become an event.
+    std::optional<ResizeWatch> resizes;
+    if (mode == ProgressMode::Line) {
+        resizes.emplace();
+    }
     BlockingQueue<DeviceEvent> events;
-    // First, before any other thread exists: SIGINT and SIGTERM become an event.
     const InterruptWatcher interrupts([&events] { events.Push(DeviceEvent{.device = INTERRUPT}); });
 
     // Every check before anything is sent.
     if (const auto refusal = CheckFirmwarePath(options.file)) {
-        return Refuse(*refusal);
+        return Refuse(*refusal, refusal->beep ? std::string()
+                                              : options.file + ": " + WhyNotReadable(options.file));
     }
     std::vector<std::string> texts;
     if (!CollectAddresses(options, texts)) {
         return EXIT_BAD_INPUT;
     }
     if (texts.empty()) {
-        return Refuse(DownloadRefusal{.message = messages::IP_EMPTY});
+        return Refuse(DownloadRefusal{.message = messages::IP_EMPTY},
+                      options.targets_file.empty()
+                          ? (options.addresses.empty() ? "give --ip ADDRESS or --targets FILE" : "")
+                          : options.targets_file + ": no address in it");
     }
     std::vector<DeviceRun> runs(texts.size());
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -192,79 +369,37 @@ int RunDownload(const DownloadOptions& options) {
     }
     const FirmwareLoad load = LoadFirmware(options.file);
     if (load.refusal) {
-        return Refuse(*load.refusal);
+        return Refuse(*load.refusal,
+                      options.file + ": " + DescribeFirmwareProblem(options.file, load.status));
     }
-    const PacketQueue& packets = *load.queue;
-
-    const auto start = std::chrono::steady_clock::now();
-    std::size_t running = 0;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        DeviceRun& run = runs[i];
-        run.sink = std::make_unique<DeviceSink>(i, events);
-        run.link = std::make_unique<DeviceLink>(*run.sink);
-        if (interrupts.Signal() != 0) {
-            // A signal during the start-up: the job fails before sending anything.
-            run.link->Abort().store(true);
-            run.link->Ack().Cancel();
-        }
-        run.worker = std::make_unique<DownloadWorker>(
-            *run.link, run.address, load.queue, std::chrono::milliseconds(ACK_WAIT_MS),
-            options.fast ? DownloadPace::Fast : DownloadPace::Described);
-        if (run.worker->Start()) {
-            ++running;
-        } else {
-            run.done = true;
-            run.outcome =
-                DownloadOutcome{.result = DownloadResult::Aborted, .datagrams = packets.size()};
-            run.reason = "no thread could be started for the job";
-        }
+    if (load.queue->Image().Length() == 0) {
+        std::cerr << "korvane-cli: warning: " << options.file
+                  << " is empty; only the header and the end datagram go out\n";
     }
 
-    ProgressDisplay progress(ProgressDisplay::ModeFor(options.quiet),
-                             runs.size() > 1 ? std::to_string(runs.size()) + " devices " : "");
-    progress.Show(Snapshot(runs, packets, start), std::chrono::steady_clock::now());
-    while (running > 0) {
-        const auto event = events.PopUntil(std::chrono::steady_clock::now() + progress.Interval());
-        if (event && event->device == INTERRUPT) {
-            // Like the window's close box: stop every job and wake its sender at
-            // once; each job then fails, and the results are shown as usual.
-            for (DeviceRun& run : runs) {
-                run.link->Abort().store(true);
-                run.link->Ack().Cancel();
-            }
-        } else if (event) {
-            DeviceRun& run = runs[event->device];
-            const unsigned code = event->notification.code;
-            if ((code == UM_DOWNLOAD_DONE || code == UM_UDP_INIT_FAILED) && !run.done) {
-                run.done = true;
-                --running;
-                run.outcome = run.worker->Outcome().value_or(DownloadOutcome{});
-                run.reason = DescribeFailure(run.outcome);
-            }
-        }
-        progress.Show(Snapshot(runs, packets, start), std::chrono::steady_clock::now());
-    }
-    progress.Finish(Snapshot(runs, packets, start));
-    for (DeviceRun& run : runs) {
-        run.worker.reset();  // joins: endpoint, receive thread and socket are gone
-    }
+    ProgressDisplay progress(mode, runs.size(), resizes ? &*resizes : nullptr);
+    FleetDownload(options, load.queue, runs, events, interrupts, progress).Run();
 
-    bool all_succeeded = true;
-    for (const DeviceRun& run : runs) {
-        all_succeeded = all_succeeded && run.outcome.Succeeded();
-    }
+    const bool all_succeeded =
+        std::ranges::all_of(runs, [](const DeviceRun& run) { return run.outcome.Succeeded(); });
     if (options.json) {
         for (const DeviceRun& run : runs) {
-            PrintJson(options, packets, run);
+            PrintJson(options, *load.queue, run);
         }
+    } else if (runs.size() > 1) {
+        PrintTable(runs, options.retries > 0);
+        std::printf("%s\n", FleetSummary(runs).c_str());
     } else {
-        if (runs.size() > 1) {
-            PrintTable(runs);
-        } else if (!runs[0].outcome.Succeeded()) {
-            std::cerr << (runs[0].outcome.result == DownloadResult::EndpointFailed
+        const DeviceRun& run = runs[0];
+        if (!run.outcome.Succeeded()) {
+            std::cerr << (run.outcome.result == DownloadResult::EndpointFailed
                               ? std::string()
-                              : "korvane-cli: " + runs[0].text + ": ")
-                      << runs[0].reason << '\n';
+                              : "korvane-cli: " + run.text + ": ")
+                      << run.reason;
+            if (run.attempts > 1) {
+                std::cerr << " (after " << run.attempts << " attempts)";
+            }
+            std::cerr << '\n';
         }
         std::printf("%s\n", std::string(all_succeeded ? messages::DOWNLOAD_SUCCEEDED
                                                       : messages::DOWNLOAD_FAILED)
@@ -276,6 +411,17 @@ int RunDownload(const DownloadOptions& options) {
     }
     return all_succeeded ? EXIT_OK : EXIT_DEVICE_FAILED;
 }
+
+constexpr const char* FOOTER = R"(Examples:
+  korvane-cli download --ip 192.168.1.88 fw.bin
+  korvane-cli download --targets rack.txt --retries 2 fw.bin
+  korvane-cli download --json --quiet --ip 192.168.1.88 --ip 192.168.1.89 fw.bin
+
+Exit codes:
+  0    every device acknowledged the whole file
+  1    a device refused or did not answer (the table or JSON says which)
+  2    bad input: nothing was sent
+  130  cut short by SIGINT (Ctrl-C); 143 by SIGTERM)";
 
 }  // namespace
 
@@ -304,7 +450,25 @@ void AddDownloadCommand(CLI::App& app, int& exit_code) {
                       "Handle each acknowledgement the moment it arrives instead of at the "
                       "described cadence (about 10 ms per datagram); same datagrams, waits and "
                       "verdicts");
-    command->add_option("FILE", options->file, "Firmware file");
+    command
+        ->add_option("--retries", options->retries,
+                     "Download again, from the header, to a device that refused or did not "
+                     "answer, up to N more times (default 0: never)")
+        ->type_name("N");
+    command
+        ->add_option("--retry-delay", options->retry_delay_seconds,
+                     "Seconds to wait before each new attempt (default 1)")
+        ->type_name("SECONDS")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                const double seconds = std::strtod(text.c_str(), nullptr);
+                return std::isfinite(seconds) && seconds >= 0 && seconds <= 3600
+                           ? std::string()
+                           : std::string("a number of seconds from 0 to 3600 is needed");
+            },
+            ""));
+    command->add_option("FILE", options->file, "Firmware file")->type_name("")->required();
+    command->footer(FOOTER);
     command->callback([options, &exit_code] { exit_code = RunDownload(*options); });
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "download/firmware_image.hpp"
@@ -24,5 +26,15 @@ namespace korvane::cli {
     }
     return "cannot be loaded";
 }
+
+// Why nothing can be read at `path`, in the system's words where it has some
+// ("No such file or directory", "Permission denied", "Is a directory"), for
+// the line after the operator's message. Never waits on a FIFO.
+[[nodiscard]] std::string WhyNotReadable(const std::filesystem::path& path);
+
+// The same for a firmware file that `status` refused to load: the system's
+// words, or the size of a file too large, or that it changed while read.
+[[nodiscard]] std::string DescribeFirmwareProblem(const std::filesystem::path& path,
+                                                  LoadStatus status);
 
 }  // namespace korvane::cli

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,10 +26,16 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace testing;  // korvane::testing: the support helpers
+using ::testing::AllOf;
+using ::testing::Contains;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
+using ::testing::Gt;
 using ::testing::HasSubstr;
+using ::testing::Le;
 using ::testing::MatchesRegex;
+using ::testing::SizeIs;
 using ::testing::StartsWith;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -58,6 +65,7 @@ TEST(Cli, ExitCodesAndWhatTheOperatorSees) {
     std::filesystem::resize_file(dir.WriteFile("huge.zip", {}), std::uintmax_t{1} << 32);
     ASSERT_EQ(::mkfifo((dir.Path() / "fifo").c_str(), 0644), 0);
     std::ofstream(dir.Path() / "rack.txt") << std::string(1 << 20, '#') << "\n127.0.91.19\n";
+    std::ofstream(dir.Path() / "blank.txt") << "# only a comment\n\n";
     const auto R = [](std::string_view hex) { return ScriptedDevice::Reply{Hex(hex)}; };
     // clang-format off
     const std::vector<ScriptedDevice::Reply> OK3 = {R("11000006"), R("12000106"), R("13000206")};
@@ -81,21 +89,31 @@ TEST(Cli, ExitCodesAndWhatTheOperatorSees) {
         {{"restore-ip", "--ip", "@"}, 1, "", "还原IP地址失败\n", {R("43000015")}},
         {{"restore-ip", "--ip", ""}, 2, "", "IP is empty\n"},
         // Not a terminal: plain progress lines on stderr, the last one complete.
-        {{"download", "--ip", "@", "fw.zip"}, 0, "Succeed to download\n", "100%  10 B / 10 B  ", OK3},
+        {{"download", "--ip", "@", "fw.zip"}, 0, "Succeed to download\n", "] 100%         10 B / 10 B  ", OK3},
+        {{"download", "--help"}, 0, "[OPTIONS] FILE\n", ""},
+        {{"download", "--help"}, 0, "Exit codes:\n  0 ", ""},
         // One JSON line, valid UTF-8 whatever the file name's bytes.
         {{"download", "--json", "-q", "--ip", "@", "fw\xFF\xC3.zip"}, 0, R"({"address":"@","file":"fw\udcff\udcc3.zip","length":10,)"
-         R"("md5":"e09c80c42fda55f9d992e59ca6b3307d","datagrams":3,"acknowledged":3,"result":"succeeded","reason":null,"seconds":)", "", OK3},
+         R"("md5":"e09c80c42fda55f9d992e59ca6b3307d","datagrams":3,"acknowledged":3,"result":"succeeded","reason":null,"attempts":1,"seconds":)", "", OK3},
+        // The file's MD5, as md5sum gives it, though the header carries zeros.
+        {{"download", "--json", "-q", "--ip", "@", "empty.zip"}, 0, R"("length":0,"md5":"d41d8cd98f00b204e9800998ecf8427e","datagrams":2,)", "warning: empty.zip is empty", {R("11000006"), R("13000106")}},
+        // A refused attempt, then a whole new one from the header.
+        {{"download", "--json", "--retries", "1", "--retry-delay", "0", "--ip", "@", "fw.zip"}, 0, R"("acknowledged":3,"result":"succeeded","reason":null,"attempts":2,)",
+         ": refused by the device at datagram 0 (sequence 0); trying again in 0 s (attempt 2 of 2)\n", {R("11000015"), R("11000006"), R("12000106"), R("13000206")}},
         {{"download", "--fast", "--json", "-q", "--ip", "@", "fw.zip"}, 0, ",\"mode\":\"fast\"}\n", "", OK3},
         {{"download", "-q", "--ip", "@", "fw.zip"}, 1, "Failed to download\n", ": refused by the device at datagram 1 (sequence 1)\n", {R("11000006"), R("12000115")}},
-        {{"download", "--json", "-q", "--ip", "@", "fw.zip"}, 1, R"j("acknowledged":1,"result":"failed","reason":"timed out waiting for datagram 1 (sequence 1)")j", "", {R("11000006"), {}}},
+        {{"download", "--json", "-q", "--retries", "0", "--ip", "@", "fw.zip"}, 1, R"j("acknowledged":1,"result":"failed","reason":"timed out waiting for datagram 1 (sequence 1)","attempts":1,)j", "", {R("11000006"), {}}},
         // Every input is checked before anything is sent.
         {{"download", "--ip", "@", ""}, 2, "", "Please select firmware!\n"},
-        {{"download", "--ip", "@", "none.zip"}, 2, "", "Firmware is not exist, please select firmare again.\n"},
+        {{"download", "--ip", "@", "none.zip"}, 2, "", "Firmware is not exist, please select firmare again.: none.zip: No such file or directory\n"},
+        {{"download", "--ip", "@"}, 2, "", "FILE is required"},
+        {{"download", "fw.zip"}, 2, "", "IP is empty: give --ip ADDRESS or --targets FILE\n"},
+        {{"download", "--targets", "blank.txt", "fw.zip"}, 2, "", "IP is empty: blank.txt: no address in it\n"},
         {{"download", "--ip", "", "fw.zip"}, 2, "", "IP is empty\n"},
         {{"download", "--ip", "@", "--ip", "bogus", "fw.zip"}, 2, "", "IP is invalid: bogus\n"},
         {{"download", "--ip", "@", "--ip", "@", "fw.zip"}, 2, "", "are the same device"},
-        {{"download", "--ip", "@", "."}, 2, "", "Failed to read firmware!\n"},
-        {{"download", "--ip", "@", "huge.zip"}, 2, "", "Firmware is too large!\n"},
+        {{"download", "--ip", "@", "."}, 2, "", "Failed to read firmware!: .: Is a directory\n"},
+        {{"download", "--ip", "@", "huge.zip"}, 2, "", "Firmware is too large!: huge.zip: 4294967296 bytes; a download carries at most 4294967295\n"},
         {{"download", "--ip", "@", "--targets", "none", "fw.zip"}, 2, "", "none: no such file\n"},
         {{"download", "--targets", ".", "fw.zip"}, 2, "", "targets file .: is a folder"},
         {{"download", "--targets", "fifo", "fw.zip"}, 2, "", "fifo: is not a regular file"},
@@ -139,14 +157,15 @@ TEST(Cli, FleetDeviceThatRefusesFailsOnlyItself) {
                 ElementsAre("ADDRESS     RESULT      SECONDS  REASON",
                             StartsWith("127.0.91.2  succeeded  "),
                             EndsWith("  refused by the device at datagram 2 (sequence 2)"),
-                            StartsWith("127.0.91.4  succeeded  "), "Failed to download"));
+                            StartsWith("127.0.91.4  succeeded  "),
+                            "Failed to download: 1 failed (127.0.91.3), 2 succeeded"));
     EXPECT_THAT(run.err, HasSubstr("3 devices ["));  // one progress line for the fleet
 }
 
 // A signal cuts each 5 s wait for a reply short, like the window's close box:
-// SIGTERM fails every job of a fleet (the table follows), SIGINT the machine
-// code's request. All three devices see their second datagram within 4 s only
-// when the jobs run side by side.
+// SIGTERM fails every job of a fleet (none is tried again; the table follows),
+// SIGINT the machine code's request. All three devices see their second
+// datagram within 4 s only when the jobs run side by side.
 TEST(Cli, SignalsEndTheWaitsForRepliesAtOnce) {
     std::vector<std::unique_ptr<devsim::DeviceSimulator>> devices;
     for (const char* address : {"127.0.91.5", "127.0.91.6", "127.0.91.7"}) {
@@ -155,8 +174,8 @@ TEST(Cli, SignalsEndTheWaitsForRepliesAtOnce) {
     const ScriptedDevice silent("127.0.91.10", {{std::nullopt}});
     const TempDir dir;
     const std::string file = dir.WriteFile("fw.zip", SampleBytes(20000)).string();
-    ChildProcess fleet({BinPath("korvane-cli"), "download", "--ip", "127.0.91.5", "--ip",
-                        "127.0.91.6", "--ip", "127.0.91.7", file});
+    ChildProcess fleet({BinPath("korvane-cli"), "download", "--retries", "1", "--ip", "127.0.91.5",
+                        "--ip", "127.0.91.6", "--ip", "127.0.91.7", file});
     ChildProcess code({BinPath("korvane-cli"), "machine-code", "--ip", "127.0.91.10"});
     const auto waiting = [&] {
         return silent.Received().size() == 1 &&
@@ -172,8 +191,72 @@ TEST(Cli, SignalsEndTheWaitsForRepliesAtOnce) {
     EXPECT_EQ(coded.exit_code, 130) << coded.err;
     const auto failed = MatchesRegex(".*  failed  .*  cancelled at datagram 1 \\(sequence 1\\)");
     EXPECT_THAT(SplitLines(run.out),
-                ElementsAre(StartsWith("ADDRESS"), failed, failed, failed, "Failed to download"));
+                ElementsAre(StartsWith("ADDRESS"), failed, failed, failed,
+                            StartsWith("Failed to download: 3 failed (127.0.91.5, ")));
     EXPECT_TRUE(waiting());  // nothing was sent after the signal
+}
+
+// Ctrl-C during the pause before another attempt ends it at once, with the last
+// attempt's result.
+TEST(Cli, SigintEndsThePauseBeforeARetry) {
+    const ScriptedDevice refusing("127.0.91.11", {{Hex("11000015")}});
+    const TempDir dir;
+    const std::string file = dir.WriteFile("fw.zip", SampleBytes(100)).string();
+    ChildProcess cli({BinPath("korvane-cli"), "download", "--retries", "3", "--retry-delay", "60",
+                      "--ip", "127.0.91.11", file});
+    ASSERT_TRUE(cli.WaitForLine(ChildProcess::Stream::Err, "trying again in 60 s", 10s));
+    const auto signalled = std::chrono::steady_clock::now();
+    cli.Signal(SIGINT);
+    const ProcessResult run = cli.Finish(10s);
+    EXPECT_EQ(run.exit_code, 130) << run.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 5s);
+    EXPECT_EQ(run.out, "Failed to download\n");
+    EXPECT_THAT(run.err, HasSubstr("127.0.91.11: refused by the device at datagram 0"));
+    EXPECT_EQ(refusing.Received().size(), 1u);
+}
+
+// Under a pseudo-terminal: a fleet that fits gets one line per device, redrawn in place
+// (cursor up), never wider than the terminal, and narrower once the terminal is. Where the
+// terminal tells no size, COLUMNS does.
+TEST(Cli, ProgressFitsTheTerminal) {
+    auto first = StartDevice("127.0.91.12");
+    auto second = StartDevice("127.0.91.13");
+    const TempDir dir;
+    const std::string big = dir.WriteFile("big.zip", SampleBytes(1'600'000)).string();
+    const std::string small = dir.WriteFile("small.zip", SampleBytes(100)).string();
+    const std::string cli = BinPath("korvane-cli") + " download --ip 127.0.91.12 ";
+    const auto segments = [](const std::string& text) {
+        std::vector<std::string> parts;
+        const std::string plain = std::regex_replace(text, std::regex("\x1b\\[[0-9]*[AK]"), "");
+        for (const std::string& line : SplitLines(plain)) {
+            std::stringstream pieces(line);
+            for (std::string piece; std::getline(pieces, piece, '\r');) {
+                parts.push_back(piece);
+            }
+        }
+        return parts;
+    };
+    const ProcessResult fleet = RunProcess({"script", "-q", "-e", "-c",
+                                            "stty cols 60 rows 10; " + cli + "--ip 127.0.91.13 " +
+                                                big + " & sleep 1; stty cols 45; wait $!",
+                                            "/dev/null"});
+    ASSERT_EQ(fleet.exit_code, 0) << fleet.out;
+    EXPECT_THAT(fleet.out, HasSubstr("\x1b[2A\r127.0.91.12  ["));
+    std::size_t widest = 0;
+    std::string last;  // the last line of the second device
+    for (const std::string& part : segments(fleet.out)) {
+        widest = std::max(widest, part.size());
+        last = part.starts_with("127.0.91.13  [") ? part : last;
+    }
+    EXPECT_THAT(widest, AllOf(Gt(45u), Le(60u)));
+    EXPECT_THAT(last, AllOf(EndsWith("100%  succeeded"), SizeIs(Le(45u))));
+
+    const ProcessResult one =
+        RunProcess({"script", "-q", "-e", "-c", "stty cols 0 rows 0; " + cli + small, "/dev/null"},
+                   {.set_env = {{"COLUMNS", "25"}}});
+    ASSERT_EQ(one.exit_code, 0) << one.out;
+    EXPECT_THAT(segments(one.out), Contains("[##################] 100%"));
+    EXPECT_THAT(segments(one.out), Each(SizeIs(Le(25u))));
 }
 
 TEST(Cli, SigintEndsPingAndItsProcessGroup) {

@@ -2,10 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "frontend/json_text.hpp"
+#include "frontend/progress_rate.hpp"
 #include "frontend/progress_text.hpp"
 #include "frontend/target_list.hpp"
 #include "frontend/trace_text.hpp"
@@ -15,7 +17,7 @@
 namespace korvane {
 namespace {
 
-TEST(ProgressText, PercentBytesAndTheLineShown) {
+TEST(ProgressText, PercentAndBytes) {
     // acknowledged, N, file length -> percent, file bytes acknowledged
     const std::vector<std::array<std::uint64_t, 5>> counts = {
         {0, 5, 20000, 0, 0},   // 20000 bytes: header, 8000, 8000, 4000, end
@@ -30,16 +32,92 @@ TEST(ProgressText, PercentBytesAndTheLineShown) {
         EXPECT_EQ(ProgressPercent(acknowledged, datagrams), percent) << acknowledged;
         EXPECT_EQ(AcknowledgedBytes(acknowledged, length), bytes) << acknowledged;
     }
+}
+
+// The parts go as the width shrinks: the ETA, the rate, the bytes, then the label; the
+// bar keeps 10 to 30 cells and its size while the figures change; below 20 the percent.
+TEST(ProgressText, LinesFitTheWidth) {
+    const ProgressSnapshot at29 = {29, 100, 224000, 784000};
+    const ProgressEstimate known = {.bytes_per_second = 772416, .eta_seconds = 1};
+    struct Line {
+        ProgressSnapshot progress;
+        ProgressEstimate estimate;
+        std::string label;
+        std::size_t width;
+        std::string line;
+    };
     // clang-format off
-    const std::vector<std::pair<ProgressSnapshot, std::string>> lines = {
-        {{0, 5, 0, 20000, 0}, "[----------]   0%  0 B / 19.53 KiB  -- /s  ETA --:--"},
-        {{29, 100, 224000, 784000, 0.29}, "[##--------]  29%  218.75 KiB / 765.62 KiB  754.31 KiB/s  ETA 0:01"},
-        {{394, 394, 3u << 20, 3u << 20, 4}, "[##########] 100%  3.00 MiB / 3.00 MiB  768.00 KiB/s  ETA 0:00"},
-        {{1, 3724, 1023, std::uint64_t{5} << 30, 1}, "[----------]   0%  1023 B / 5.00 GiB  1023 B/s  ETA 1:02:03"},
+    const std::vector<Line> lines = {
+        {at29, known, "", 120, "[########----------------------]  29%   218.75 KiB / 765.62 KiB  754.31 KiB/s  ETA 0:01"},
+        {at29, known, "", 80, "[######----------------]  29%   218.75 KiB / 765.62 KiB  754.31 KiB/s  ETA 0:01"},
+        {at29, known, "", 60, "[###----------]  29%   218.75 KiB / 765.62 KiB  754.31 KiB/s"},
+        {at29, known, "", 50, "[####-------------]  29%   218.75 KiB / 765.62 KiB"},
+        {at29, known, "", 40, "[########----------------------]  29%"},
+        {at29, known, "", 20, "[###----------]  29%"},
+        {at29, known, "", 19, "29%"},
+        {at29, known, "3 devices ", 80, "3 devices [###---------]  29%   218.75 KiB / 765.62 KiB  754.31 KiB/s  ETA 0:01"},
+        {at29, known, "3 devices ", 40, "3 devices [######-----------------]  29%"},
+        {at29, known, "3 devices ", 20, "[###----------]  29%"},
+        // Not a terminal: every part. Nothing known yet; hours; stalled.
+        {{0, 5, 0, 20000}, {}, "", UNLIMITED_WIDTH, "[------------------------------]   0%          0 B / 19.53 KiB         -- /s  ETA --:--"},
+        {{1, 3724, 1023, std::uint64_t{5} << 30}, {1023, 3723, false}, "", UNLIMITED_WIDTH, "[------------------------------]   0%       1023 B / 5.00 GiB      1023 B/s  ETA 1:02:03"},
+        {at29, {.stalled = true}, "", 80, "[#####---------------]  29%   218.75 KiB / 765.62 KiB         -- /s  ETA stalled"},
     };
     // clang-format on
-    for (const auto& [progress, line] : lines) {
-        EXPECT_EQ(FormatProgressLine(progress, 10), line);
+    for (const Line& row : lines) {
+        const std::string line =
+            FormatProgressLine(row.progress, row.estimate, row.width, row.label);
+        EXPECT_EQ(line, row.line) << row.width;
+        EXPECT_LE(line.size(), row.width);
+    }
+    // One device of a fleet: the bar leaves room for the longest state; then the state
+    // goes, then the bar, then the address.
+    const std::vector<std::pair<std::size_t, std::string>> devices = {
+        {60, "127.0.0.2   [########----------------------]  29%  stalled"},
+        {40, "127.0.0.2   [##--------]  29%  stalled"},
+        {30, "127.0.0.2   [###--------]  29%"},
+        {20, "127.0.0.2    29%"},
+        {12, "29%"},
+    };
+    for (const auto& [width, line] : devices) {
+        EXPECT_EQ(FormatDeviceLine("127.0.0.2 ", at29, "stalled", 9, width), line) << width;
+    }
+}
+
+// Rate and ETA come from the last 5 s; the ETA counts down while nothing arrives
+// and gives way to "stalled" after 1 s; a lower count (a new attempt) starts over.
+TEST(ProgressText, EstimateFromRecentAcknowledgements) {
+    struct Row {
+        std::vector<std::array<double, 3>> samples;  // seconds, acknowledged, bytes
+        double now;
+        std::uint64_t datagrams;
+        std::optional<double> rate, eta;
+        bool stalled;
+    };
+    const std::vector<std::array<double, 3>> steady = {{0, 0, 0}, {1, 100, 792000}};
+    const std::vector<Row> rows = {
+        {{{0, 0, 0}}, 0.5, 200, {}, {}, false},
+        {steady, 1.0, 200, 792000, 1.0, false},
+        {steady, 1.5, 200, 792000, 0.5, false},  // no growth while silent
+        {steady, 2.0, 200, {}, {}, true},
+        {steady, 9.0, 100, 792000, 0.0, false},  // done: never stalled
+        // The slow first 4 s are out of the window: 100/s, not the run's 61/s.
+        {{{0, 0, 0}, {4, 10, 72000}, {10, 610, 4872000}}, 10.0, 1000, 800000, 3.9, false},
+        {{{0, 0, 0}, {1, 100, 792000}, {2, 5, 32000}}, 2.0, 200, {}, {}, false},
+    };
+    for (const Row& row : rows) {
+        ProgressRate rate;
+        for (const auto& [seconds, acknowledged, bytes] : row.samples) {
+            rate.Add(seconds, static_cast<std::uint64_t>(acknowledged),
+                     static_cast<std::uint64_t>(bytes));
+        }
+        const ProgressEstimate estimate = rate.Estimate(row.now, row.datagrams);
+        EXPECT_EQ(estimate.bytes_per_second, row.rate) << row.now;
+        ASSERT_EQ(estimate.eta_seconds.has_value(), row.eta.has_value()) << row.now;
+        if (row.eta) {
+            EXPECT_NEAR(*estimate.eta_seconds, *row.eta, 1e-9) << row.now;
+        }
+        EXPECT_EQ(estimate.stalled, row.stalled) << row.now;
     }
 }
 
