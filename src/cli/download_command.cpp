@@ -19,6 +19,7 @@
 #include "cli/firmware_errors.hpp"
 #include "cli/interrupt_watcher.hpp"
 #include "cli/progress_display.hpp"
+#include "cli/route_options.hpp"
 #include "cli/terminal.hpp"
 #include "download/blocking_queue.hpp"
 #include "download/download_inputs.hpp"
@@ -44,6 +45,7 @@ struct DownloadOptions {
     bool fast = false;  // DownloadPace::Fast
     unsigned retries = 0;
     double retry_delay_seconds = 1;
+    RouteOptions route;
 };
 
 // A notification of one attempt at one device, or SIGINT/SIGTERM (device INTERRUPT).
@@ -214,8 +216,9 @@ class FleetDownload {
 public:
     FleetDownload(const DownloadOptions& options, std::shared_ptr<const PacketQueue> packets,
                   std::vector<DeviceRun>& runs, BlockingQueue<DeviceEvent>& events,
-                  const InterruptWatcher& interrupts, ProgressDisplay& progress)
+                  const InterruptWatcher& interrupts, ProgressDisplay& progress, LinkRoute route)
         : options_(options),
+          route_(std::move(route)),
           packets_(std::move(packets)),
           runs_(runs),
           events_(events),
@@ -271,7 +274,7 @@ private:
         }
         run.worker = std::make_unique<DownloadWorker>(
             *run.link, run.address, packets_, std::chrono::milliseconds(ACK_WAIT_MS),
-            options_.fast ? DownloadPace::Fast : DownloadPace::Described);
+            options_.fast ? DownloadPace::Fast : DownloadPace::Described, route_);
         if (!run.worker->Start()) {
             run.done = true;
             run.outcome =
@@ -318,6 +321,7 @@ private:
     }
 
     const DownloadOptions& options_;
+    const LinkRoute route_;
     const std::shared_ptr<const PacketQueue> packets_;
     std::vector<DeviceRun>& runs_;
     BlockingQueue<DeviceEvent>& events_;
@@ -326,7 +330,8 @@ private:
 };
 
 int RunDownload(const DownloadOptions& options) {
-    const ProgressMode mode = ProgressDisplay::ModeFor(options.quiet);
+    // The trace of every datagram takes the place of the progress line.
+    const ProgressMode mode = ProgressDisplay::ModeFor(options.quiet || options.route.verbose);
     // First of all, before any other thread exists: resizes are held back
     // for the display, SIGINT and SIGTERM become an event.
     std::optional<ResizeWatch> resizes;
@@ -337,6 +342,11 @@ int RunDownload(const DownloadOptions& options) {
     const InterruptWatcher interrupts([&events] { events.Push(DeviceEvent{.device = INTERRUPT}); });
 
     // Every check before anything is sent.
+    StderrTrace trace;
+    const std::optional<LinkRoute> route = MakeRoute(options.route, trace);
+    if (!route) {
+        return EXIT_BAD_INPUT;
+    }
     if (const auto refusal = CheckFirmwarePath(options.file)) {
         return Refuse(*refusal, refusal->beep ? std::string()
                                               : options.file + ": " + WhyNotReadable(options.file));
@@ -378,7 +388,7 @@ int RunDownload(const DownloadOptions& options) {
     }
 
     ProgressDisplay progress(mode, runs.size(), resizes ? &*resizes : nullptr);
-    FleetDownload(options, load.queue, runs, events, interrupts, progress).Run();
+    FleetDownload(options, load.queue, runs, events, interrupts, progress, *route).Run();
 
     const bool all_succeeded =
         std::ranges::all_of(runs, [](const DeviceRun& run) { return run.outcome.Succeeded(); });
@@ -416,6 +426,7 @@ constexpr const char* FOOTER = R"(Examples:
   korvane-cli download --ip 192.168.1.88 fw.bin
   korvane-cli download --targets rack.txt --retries 2 fw.bin
   korvane-cli download --json --quiet --ip 192.168.1.88 --ip 192.168.1.89 fw.bin
+  korvane-cli download --port 21900 --ip 127.0.0.1 -v fw.bin    (a simulator, traced)
 
 Exit codes:
   0    every device acknowledged the whole file
@@ -467,6 +478,7 @@ void AddDownloadCommand(CLI::App& app, int& exit_code) {
                            : std::string("a number of seconds from 0 to 3600 is needed");
             },
             ""));
+    AddRouteOptions(*command, options->route);
     command->add_option("FILE", options->file, "Firmware file")->type_name("")->required();
     command->footer(FOOTER);
     command->callback([options, &exit_code] { exit_code = RunDownload(*options); });
