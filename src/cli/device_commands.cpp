@@ -64,13 +64,13 @@ struct DeviceResult {
 
 // One device's exchange, with a sink, link (AckEvent, AbortFlag) and thread
 // of its own, so that devices are asked side by side and never share a wait.
-// The command joins the thread before the exchange goes away.
+// The thread, last, is joined before the link and sink it uses go away.
 struct DeviceExchange {
     ListedDevice device;
     MachineCodeSink sink;
     DeviceLink link{sink};
     DeviceResult result;
-    std::thread thread;
+    std::jthread thread;
 };
 
 constexpr std::string_view NO_REPLY = "no reply within 5 s";
@@ -174,7 +174,7 @@ int RunDeviceCommand(Command command, const DeviceCommandOptions& options) {
         }
         try {
             exchange.thread =
-                std::thread([command, &exchange] { exchange.result = Ask(command, exchange); });
+                std::jthread([command, &exchange] { exchange.result = Ask(command, exchange); });
         } catch (const std::system_error&) {
             exchange.result = {.reason = "no thread could be started for the request"};
         }
