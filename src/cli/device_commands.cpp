@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/messages.hpp"
 #include "cli/commands.hpp"
 #include "cli/interrupt_watcher.hpp"
 #include "frontend/device_list.hpp"
