@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,10 +24,10 @@
 #include "download/download_inputs.hpp"
 #include "download/download_worker.hpp"
 #include "download/packet_queue.hpp"
+#include "frontend/device_list.hpp"
 #include "frontend/file_md5.hpp"
 #include "frontend/json_text.hpp"
 #include "frontend/progress_text.hpp"
-#include "frontend/target_list.hpp"
 #include "link/device_link.hpp"
 
 namespace korvane::cli {
@@ -105,31 +104,6 @@ int Refuse(const DownloadRefusal& refusal, std::string_view detail = {}) {
     }
     std::cerr.flush();
     return EXIT_BAD_INPUT;
-}
-
-// The addresses from --ip and --targets, in that order; false (told on
-// stderr) when the targets file is refused.
-bool CollectAddresses(const DownloadOptions& options, std::vector<std::string>& texts) {
-    texts = options.addresses;
-    if (options.targets_file.empty()) {
-        return true;
-    }
-    TargetsFile targets = ReadTargetsFile(options.targets_file);
-    if (targets.status != TargetsFileStatus::Read) {
-        std::cerr << "korvane-cli: targets file " << options.targets_file << ": "
-                  << DescribeTargetsFileStatus(targets.status) << '\n';
-        return false;
-    }
-    for (std::string& target : targets.targets) {
-        texts.push_back(std::move(target));
-    }
-    return true;
-}
-
-std::string AddressText(in_addr address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
 }
 
 // Only the device's own verdict is worth another attempt; a cancelled job or
@@ -351,31 +325,15 @@ int RunDownload(const DownloadOptions& options) {
         return Refuse(*refusal, refusal->beep ? std::string()
                                               : options.file + ": " + WhyNotReadable(options.file));
     }
-    std::vector<std::string> texts;
-    if (!CollectAddresses(options, texts)) {
+    const DeviceList devices = CollectDevices(options.addresses, options.targets_file);
+    if (devices.refusal) {
+        std::cerr << devices.refusal->Line("korvane-cli") << '\n';
         return EXIT_BAD_INPUT;
     }
-    if (texts.empty()) {
-        return Refuse(DownloadRefusal{.message = messages::IP_EMPTY},
-                      options.targets_file.empty()
-                          ? (options.addresses.empty() ? "give --ip ADDRESS or --targets FILE" : "")
-                          : options.targets_file + ": no address in it");
-    }
-    std::vector<DeviceRun> runs(texts.size());
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        const AddressCheck check = CheckDeviceAddress(texts[i]);
-        if (check.refusal) {
-            return Refuse(*check.refusal, texts[i]);
-        }
-        for (std::size_t j = 0; j < i; ++j) {
-            if (runs[j].address.s_addr == check.address.s_addr) {
-                std::cerr << "korvane-cli: " << texts[i] << " and " << texts[j]
-                          << " are the same device (" << AddressText(check.address) << ")\n";
-                return EXIT_BAD_INPUT;
-            }
-        }
-        runs[i].text = texts[i];
-        runs[i].address = check.address;
+    std::vector<DeviceRun> runs(devices.devices.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        runs[i].text = devices.devices[i].text;
+        runs[i].address = devices.devices[i].address;
     }
     const FirmwareLoad load = LoadFirmware(options.file);
     if (load.refusal) {

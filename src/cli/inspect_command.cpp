@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -5,29 +6,43 @@
 #include "base/hex.hpp"
 #include "cli/commands.hpp"
 #include "cli/firmware_errors.hpp"
+#include "download/md5_context.hpp"
 #include "download/packet_queue.hpp"
+#include "frontend/json_text.hpp"
 
 namespace korvane::cli {
 namespace {
 
 struct InspectOptions {
     std::string file;
+    bool json = false;
 };
 
 int RunInspect(const InspectOptions& options) {
     // The same loader and queue a download uses, so what is shown is what would go out.
     const FirmwareLoad load = LoadFirmware(options.file);
     if (!load.queue) {
-        std::cerr << "korvane-cli: " << options.file << ": " << DescribeLoadFailure(load.status)
+        std::cerr << PROGRAM << ": " << options.file << ": " << DescribeLoadFailure(load.status)
                   << '\n';
         return EXIT_BAD_INPUT;
     }
     const FirmwareImage& image = load.queue->Image();
-    std::cout << "file: " << options.file << '\n'
-              << "length: " << image.Length() << '\n'
-              << "md5: " << ToHex(image.Digest()) << '\n'
-              << "datagrams: " << load.queue->size() << '\n'
-              << "header: " << ToHex((*load.queue)[0].Bytes()) << '\n';
+    // The file's own MD5, as md5sum prints it. The header carries the same
+    // digest, except for an empty file, whose header digest is all zeros.
+    const std::string md5 = ToHex(image.Length() == 0 ? Md5Context::Of({}) : image.Digest());
+    const std::string header_digest = ToHex(image.Digest());
+    const std::string header = ToHex((*load.queue)[0].Bytes());
+    if (options.json) {
+        std::printf(
+            "{\"file\":%s,\"length\":%u,\"md5\":\"%s\",\"header_digest\":\"%s\","
+            "\"datagrams\":%zu,\"header\":\"%s\"}\n",
+            JsonString(options.file).c_str(), image.Length(), md5.c_str(), header_digest.c_str(),
+            load.queue->size(), header.c_str());
+        return EXIT_OK;
+    }
+    std::printf("file: %s\nlength: %u\nmd5: %s\nheader digest: %s\ndatagrams: %zu\nheader: %s\n",
+                options.file.c_str(), image.Length(), md5.c_str(), header_digest.c_str(),
+                load.queue->size(), header.c_str());
     return EXIT_OK;
 }
 
@@ -36,8 +51,15 @@ int RunInspect(const InspectOptions& options) {
 void AddInspectCommand(CLI::App& app, int& exit_code) {
     auto options = std::make_shared<InspectOptions>();
     CLI::App* command = app.add_subcommand(
-        "inspect", "Dry run: load FILE and print its length, MD5, datagram count and header");
-    command->add_option("FILE", options->file, "Firmware file")->required();
+        "inspect",
+        "Dry run: load FILE as a download would and print its length, MD5, the header's "
+        "digest, the datagram count and the header; nothing is sent");
+    command->add_option("FILE", options->file, "Firmware file")->type_name("")->required();
+    command->add_flag("--json", options->json, "Print one JSON object instead of the lines");
+    command->footer(HelpFooter({
+        "korvane-cli inspect firmware.zip",
+        "korvane-cli inspect --json firmware.zip",
+    }));
     command->callback([options, &exit_code] { exit_code = RunInspect(*options); });
 }
 

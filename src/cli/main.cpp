@@ -3,11 +3,46 @@
 
 #include "base/version.hpp"
 #include "cli/commands.hpp"
+#include "frontend/parse_error_text.hpp"
+
+namespace {
+
+using korvane::cli::PROGRAM;
+
+// Tells the operator, in plain words, what is wrong with the command line.
+void ReportParseError(const CLI::App& app, const CLI::ParseError& error) {
+    const std::vector<CLI::App*> chosen = app.get_subcommands();
+    const CLI::App& command = chosen.empty() ? app : *chosen.back();
+    korvane::ParseFailure failure{.kind = error.get_name(), .message = error.what()};
+    failure.leftovers = app.remaining(false);
+    if (&command != &app) {
+        const std::vector<std::string> more = command.remaining(false);
+        failure.leftovers.insert(failure.leftovers.end(), more.begin(), more.end());
+    } else {
+        for (const CLI::App* subcommand : app.get_subcommands({})) {
+            failure.subcommands.push_back(subcommand->get_name());
+        }
+    }
+    std::string name(PROGRAM);
+    if (&command != &app) {
+        name += " " + command.get_name();
+    }
+    std::cerr << name << ": " << korvane::DescribeParseFailure(failure) << "\nSee '" << name
+              << " --help'.\n";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"korvane-cli: load firmware into network devices over UDP, headless"};
+    CLI::App app{"korvane-cli: load firmware into network devices over UDP, headless",
+                 std::string(PROGRAM)};
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("korvane-cli ") + korvane::VERSION);
+    app.set_version_flag("--version", std::string(PROGRAM) + " " + korvane::VERSION);
+    app.footer(korvane::cli::HelpFooter({
+        "korvane-cli download --ip 192.168.1.88 firmware.zip",
+        "korvane-cli ping --ip 192.168.1.88",
+        "korvane-cli machine-code --json --targets rack.txt",
+    }));
 
     int exit_code = korvane::cli::EXIT_OK;
     korvane::cli::AddInspectCommand(app, exit_code);
@@ -24,8 +59,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        // CLI11 maps parse errors to 100-127; a bad command line is bad input.
-        (void)app.exit(e);
+        // A bad command line is bad input (CLI11's own codes are 100-127).
+        ReportParseError(app, e);
         return korvane::cli::EXIT_BAD_INPUT;
     }
     return exit_code;

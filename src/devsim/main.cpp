@@ -4,15 +4,17 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <iostream>
-#include <limits>
 #include <string>
 
 #include "base/hex.hpp"
 #include "base/version.hpp"
 #include "devsim/device_simulator.hpp"
 #include "devsim/transfer_json.hpp"
+#include "frontend/parse_error_text.hpp"
+#include "link/device_address.hpp"
 
 namespace {
 
@@ -40,7 +42,8 @@ datagrams that came while the one before them was left unanswered (a sender
 that did not wait for the device). Once its line is printed a transfer is
 forgotten. "listening on ADDR:PORT" goes to stderr once the device is ready.
 SIGINT or SIGTERM stops it (exit 0); exit 1 when it cannot start (address not
-local or in use, output folder unusable), 2 on a bad command line.)";
+local or in use, output folder unusable), 2 on a bad command line (nothing is
+started).)";
 
 struct CommandLine {
     korvane::devsim::SimulatorOptions options;
@@ -51,8 +54,19 @@ struct CommandLine {
     unsigned late_duplicate_ms = 0;
 };
 
+// Datagrams are counted from 1: a count of 0 names none.
+std::string CheckFromOne(const std::string& text) {
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc() && end == text.data() + text.size() && value == 0) {
+        return "datagrams are counted from 1, not 0";
+    }
+    return {};  // anything else that is not a count, the conversion refuses
+}
+
 void AddOptions(CLI::App& app, CommandLine& line) {
-    const CLI::Range FROM_ONE(std::uint32_t{1}, std::numeric_limits<std::uint32_t>::max());
+    // No description: the help shows the plain type name, not the check.
+    const CLI::Validator FROM_ONE(CheckFromOne, "");
     auto& o = line.options;
     app.add_option("--bind", o.bind_address, "Address to answer on")
         ->type_name("ADDR")
@@ -94,6 +108,12 @@ void AddOptions(CLI::App& app, CommandLine& line) {
 // Completes the options from what the flags gave; false after telling why.
 bool Finish(CommandLine& line) {
     auto& o = line.options;
+    if (!korvane::ParseDeviceAddress(o.bind_address)) {
+        std::cerr << "korvane-devsim: --bind wants an IPv4 address, four numbers 0-255 such as "
+                     "127.0.0.2, not '"
+                  << o.bind_address << "'\n";
+        return false;
+    }
     if (!line.machine_code_hex.empty()) {
         const auto bytes = korvane::FromHex(line.machine_code_hex);
         if (!bytes || bytes->size() != o.machine_code.size()) {
@@ -120,7 +140,8 @@ bool Finish(CommandLine& line) {
 int main(int argc, char** argv) {
     CLI::App app{
         "korvane-devsim: a simulated device that answers the firmware download "
-        "protocol on UDP (default 127.0.0.1:21818)"};
+        "protocol on UDP (default 127.0.0.1:21818)",
+        "korvane-devsim"};
     app.footer(FOOTER);
     app.set_version_flag("--version", std::string("korvane-devsim ") + korvane::VERSION);
     CommandLine line;
@@ -132,7 +153,10 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        (void)app.exit(e);
+        const korvane::ParseFailure failure{
+            .kind = e.get_name(), .message = e.what(), .leftovers = app.remaining(false)};
+        std::cerr << "korvane-devsim: " << korvane::DescribeParseFailure(failure)
+                  << "\nSee 'korvane-devsim --help'.\n";
         return EXIT_BAD_USAGE;
     }
     if (!Finish(line)) {

@@ -1,6 +1,5 @@
 #include "frontend/json_text.hpp"
 
-
 namespace korvane {
 namespace {
 

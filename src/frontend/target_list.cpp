@@ -1,5 +1,7 @@
 #include "frontend/target_list.hpp"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <system_error>
 
@@ -24,32 +26,72 @@ TargetsFileStatus WhyUnreadable(const std::filesystem::path& path) {
     return TargetsFileStatus::Unreadable;
 }
 
+// Reads `fd` to its end, at most one byte more than a targets file may hold,
+// so that a larger one is noticed.
+TargetsFile ReadAndParse(int fd) {
+    std::string content(MAX_TARGETS_FILE_SIZE + 1, '\0');
+    const auto read =
+        ReadFully(fd, {reinterpret_cast<std::uint8_t*>(content.data()), content.size()});
+    if (!read) {
+        return {.status = TargetsFileStatus::Unreadable};
+    }
+    if (*read > MAX_TARGETS_FILE_SIZE) {
+        return {.status = TargetsFileStatus::TooLarge};
+    }
+    content.resize(*read);
+    TargetsFile file{.status = TargetsFileStatus::Read};
+    for (TargetLine& target : ParseTargetLines(content)) {
+        file.targets.push_back(std::move(target.text));
+        file.lines.push_back(target.line);
+    }
+    if (file.targets.empty()) {
+        file.status = TargetsFileStatus::NoAddress;
+    }
+    return file;
+}
+
 }  // namespace
 
-std::vector<std::string> ParseTargetList(std::string_view text) {
+std::vector<TargetLine> ParseTargetLines(std::string_view text) {
     static constexpr std::string_view SPACE = " \t\v\f";
     if (text.starts_with(BYTE_ORDER_MARK)) {
         text.remove_prefix(BYTE_ORDER_MARK.size());
     }
-    std::vector<std::string> targets;
+    std::vector<TargetLine> targets;
+    std::size_t number = 0;
     while (!text.empty()) {
-        // CR and LF both end a line; the empty line between CR and LF of a
-        // CRLF is blank and so ignored.
         const std::size_t end = text.find_first_of("\r\n");
         std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        ++number;
+        if (end == std::string_view::npos) {
+            text = {};
+        } else {
+            // CR, LF and CRLF each end one line.
+            text.remove_prefix(end + (text.substr(end).starts_with("\r\n") ? 2 : 1));
+        }
         line = line.substr(0, line.find('#'));
         const std::size_t first = line.find_first_not_of(SPACE);
         if (first == std::string_view::npos) {
             continue;
         }
         line = line.substr(first, line.find_last_not_of(SPACE) - first + 1);
-        targets.emplace_back(line);
+        targets.push_back({.text = std::string(line), .line = number});
+    }
+    return targets;
+}
+
+std::vector<std::string> ParseTargetList(std::string_view text) {
+    std::vector<std::string> targets;
+    for (TargetLine& target : ParseTargetLines(text)) {
+        targets.push_back(std::move(target.text));
     }
     return targets;
 }
 
 TargetsFile ReadTargetsFile(const std::filesystem::path& path) {
+    if (path == TARGETS_FROM_STDIN) {
+        return ReadAndParse(STDIN_FILENO);
+    }
     FirmwareFile file;
     switch (OpenFirmwareFile(path, file)) {
         case LoadStatus::Loaded:
@@ -66,19 +108,7 @@ TargetsFile ReadTargetsFile(const std::filesystem::path& path) {
     if (file.length > MAX_TARGETS_FILE_SIZE) {
         return {.status = TargetsFileStatus::TooLarge};
     }
-    // One byte more than allowed, so a file that grew since it was opened
-    // is noticed.
-    std::string content(MAX_TARGETS_FILE_SIZE + 1, '\0');
-    const auto read =
-        ReadFully(file.fd.Get(), {reinterpret_cast<std::uint8_t*>(content.data()), content.size()});
-    if (!read) {
-        return {.status = TargetsFileStatus::Unreadable};
-    }
-    if (*read > MAX_TARGETS_FILE_SIZE) {
-        return {.status = TargetsFileStatus::TooLarge};
-    }
-    content.resize(*read);
-    return {.status = TargetsFileStatus::Read, .targets = ParseTargetList(content)};
+    return ReadAndParse(file.fd.Get());
 }
 
 std::string_view DescribeTargetsFileStatus(TargetsFileStatus status) {
@@ -95,6 +125,8 @@ std::string_view DescribeTargetsFileStatus(TargetsFileStatus status) {
             return "cannot be read";
         case TargetsFileStatus::TooLarge:
             return "is larger than 1 MiB";
+        case TargetsFileStatus::NoAddress:
+            return "holds no address, only comments and blank lines";
     }
     return "cannot be read";
 }

@@ -16,8 +16,20 @@ inline constexpr std::size_t MAX_TARGETS_FILE_SIZE = std::size_t{1} << 20;
 // CRLF or a lone CR; a leading UTF-8 byte-order mark is skipped; from '#' to
 // the end of a line is a comment; white space around an address and blank
 // lines are ignored. The addresses are returned as written, unchecked, in
-// file order.
+// file order, each with the number of its line (from 1).
+struct TargetLine {
+    std::string text;
+    std::size_t line = 0;
+
+    friend bool operator==(const TargetLine&, const TargetLine&) = default;
+};
+[[nodiscard]] std::vector<TargetLine> ParseTargetLines(std::string_view text);
+// The addresses of ParseTargetLines alone.
 [[nodiscard]] std::vector<std::string> ParseTargetList(std::string_view text);
+
+// The path that stands for standard input, and the name it goes by in messages.
+inline constexpr std::string_view TARGETS_FROM_STDIN = "-";
+inline constexpr std::string_view STDIN_NAME = "<stdin>";
 
 enum class TargetsFileStatus {
     Read,
@@ -26,16 +38,19 @@ enum class TargetsFileStatus {
     NotRegular,  // a FIFO, socket or device
     Unreadable,  // no permission or a read error
     TooLarge,    // more than MAX_TARGETS_FILE_SIZE bytes
+    NoAddress,   // only comments and blank lines: surely not the list meant
 };
 
 struct TargetsFile {
     TargetsFileStatus status = TargetsFileStatus::Read;
-    std::vector<std::string> targets;  // when Read
+    std::vector<std::string> targets;  // when Read: at least one
+    std::vector<std::size_t> lines;    // the line each of `targets` stands on
 };
 
-// Reads and parses the targets file at `path`. Never blocks: the file is
-// opened without waiting for a FIFO's writer, and anything but a regular
-// file is refused before a byte is read.
+// Reads and parses the targets file at `path`, or standard input to its end
+// when `path` is TARGETS_FROM_STDIN (a pipe or file; a terminal is read until
+// Ctrl-D). A file never blocks: it is opened without waiting for a FIFO's
+// writer, and anything but a regular file is refused before a byte is read.
 [[nodiscard]] TargetsFile ReadTargetsFile(const std::filesystem::path& path);
 
 // Why a targets file was refused, in the operator's words ("is a folder" ...).

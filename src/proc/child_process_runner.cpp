@@ -134,6 +134,12 @@ bool ChildProcessRunner::WaitForChildEnd(std::chrono::milliseconds limit) {
     return state_changed_.wait_for(lock, limit, [this] { return child_ended_; });
 }
 
+void ChildProcessRunner::InterruptChild() const {
+    if (process_ >= 0 && child_running_.load()) {
+        SignalChildGroup(SIGINT);
+    }
+}
+
 void ChildProcessRunner::StopChild() {
     if (process_ >= 0) {
         if (!WaitForChildEnd(std::chrono::milliseconds(0))) {

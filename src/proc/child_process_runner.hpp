@@ -75,6 +75,13 @@ public:
     // limit); true when it has (or when there is no child).
     [[nodiscard]] bool WaitForChildEnd(std::chrono::milliseconds limit);
 
+    // Sends SIGINT to the child and its process group, as Ctrl-C at a
+    // terminal does to the programs in the foreground (the child leads a
+    // group of its own, so a Ctrl-C meant for this process never reaches it
+    // by itself). A program such as ping then prints its summary and ends.
+    // No effect when no child runs.
+    void InterruptChild() const;
+
     // Ends everything, promptly: a child that still runs is sent SIGTERM
     // with its process group, then SIGKILL after TERM_GRACE; the readers
     // drain their pipes to end-of-data; every thread is joined, the child

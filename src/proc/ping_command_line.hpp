@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,7 @@ namespace korvane {
 // so the count is fixed at four, as the connectivity check expects a finished
 // run to show.
 inline constexpr std::string_view PING_COMMAND_PREFIX = "ping -c 4 ";
+inline constexpr unsigned DEFAULT_PING_COUNT = 4;
 
 // The connectivity check's command line: PING_COMMAND_PREFIX directly followed
 // by the typed address text, unchanged (not trimmed, not validated). Extra
@@ -16,5 +18,14 @@ inline constexpr std::string_view PING_COMMAND_PREFIX = "ping -c 4 ";
 // only ever split on white space and started without a shell, a text such as
 // "1.2.3.4; rm x" reaches ping as the words "1.2.3.4;", "rm" and "x".
 [[nodiscard]] std::string PingCommandLine(std::string_view address_text);
+
+// "ping -c COUNT ADDRESS", for a front end that has checked the address
+// already; with DEFAULT_PING_COUNT the same line as above.
+[[nodiscard]] std::string PingCommandLine(std::string_view address, unsigned count);
+
+// How long a ping of `count` echo requests may run: the connectivity check's
+// RUN_AND_COLLECT_LIMIT for the default four, and one second more (ping's
+// interval) for every further request, so that a long count is not cut short.
+[[nodiscard]] std::chrono::milliseconds PingTimeLimit(unsigned count);
 
 }  // namespace korvane

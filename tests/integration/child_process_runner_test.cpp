@@ -7,7 +7,10 @@
 #include <atomic>
 #include <cerrno>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "proc/ping_command_line.hpp"
 #include "proc/run_and_collect.hpp"
@@ -166,6 +169,44 @@ TEST(RunAndCollect, GathersAllTheCommandPrintedWithinTheLimit) {
     EXPECT_TRUE(outcome.timed_out);
     EXPECT_EQ(outcome.exit_status, 128 + SIGKILL);
     EXPECT_EQ(output, "before\n");
+}
+
+// What the command prints reaches the handler while it runs, each stream
+// apart (here the interrupt waits for the first line of a command that never
+// ends by itself). The interrupt reaches the command, which may print a
+// summary and end; one that ignores it is ended after INTERRUPT_GRACE.
+TEST(RunAndStream, HandsOverTheOutputAsItComesAndPassesAnInterruptOn) {
+    testing::TempDir dir;
+    const std::vector<std::tuple<std::string, int, std::string>> rows = {
+        {"trap 'echo summary; exit 0' INT", 0, "summary\n"},
+        {"trap '' INT", 128 + SIGTERM, ""},
+    };
+    for (const auto& [trap, status, summary] : rows) {
+        const auto script = WriteScript(
+            dir, "forever.sh", trap + "\necho ready\necho err >&2\nwhile :; do sleep 0.1; done\n");
+        std::mutex mutex;
+        std::string out, err;
+        const auto start = std::chrono::steady_clock::now();
+        const RunOutcome outcome = RunAndStream(
+            script.string(),
+            [&](ChildStream stream, std::string_view text) {
+                const std::lock_guard lock(mutex);
+                (stream == ChildStream::Out ? out : err) += text;
+            },
+            30s,
+            [&] {
+                const std::lock_guard lock(mutex);
+                return out == "ready\n";
+            });
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(outcome.interrupted && !outcome.timed_out) << trap;
+        EXPECT_EQ(outcome.exit_status, status) << trap;
+        EXPECT_EQ(out, "ready\n" + summary);
+        EXPECT_EQ(err, "err\n");
+        EXPECT_LT(took, 10s);
+        EXPECT_GE(took, summary.empty() ? INTERRUPT_GRACE : 0ms);
+    }
+    EXPECT_TRUE(NoChildLeft());
 }
 
 TEST(Ping, SendsFourEchoRequestsWithTheTypedWordsAsArguments) {

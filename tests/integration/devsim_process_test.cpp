@@ -29,10 +29,11 @@ TEST(DevsimProcess, ServesReportsAndExitsAsDocumented) {
     const LoopbackSocket taken("127.0.92.20", DEVICE_PORT);
     // clang-format off
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> refusals = {
-        {{devsim, "--help"}, 0, "--refuse-end"},
+        {{devsim, "--help"}, 0, "  --refuse N                  Refuse the Nth"},  // no parser jargon
         {{devsim, "--machine-code", "11223344"}, 2, "--machine-code wants 16 hex digits"},
-        {{devsim, "--refuse", "0"}, 2, "--refuse"},
-        {{devsim, "--bind", "abc"}, 1, "korvane-devsim: 'abc' is not an IPv4 address\n"},
+        {{devsim, "--refuse", "0"}, 2, "korvane-devsim: --refuse: datagrams are counted from 1, not 0\n"},
+        {{devsim, "--bind", "127.0.0"}, 2, "korvane-devsim: --bind wants an IPv4 address, four numbers 0-255 such as 127.0.0.2, not '127.0.0'\n"},
+        {{devsim, "--bind", "127.0.92.20", "--bogus"}, 2, "korvane-devsim: unknown option '--bogus'\n"},
         {{devsim, "--bind", "127.0.92.20"}, 1, "korvane-devsim: cannot bind 127.0.92.20:21818: Address already in use\n"},
     };
     // clang-format on

@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "frontend/parse_error_text.hpp"
 #include "proc/child_text_decoder.hpp"
 #include "proc/command_line.hpp"
 #include "proc/ping_command_line.hpp"
+#include "proc/run_and_collect.hpp"
 
 namespace korvane {
 namespace {
@@ -73,6 +75,36 @@ TEST(SplitCommandLine, SplitsOnWhiteSpaceOnly) {
 TEST(PingCommandLine, IsTheCountedPingFollowedByTheTypedTextUnchanged) {
     EXPECT_EQ(PingCommandLine("192.168.1.88"), "ping -c 4 192.168.1.88");
     EXPECT_EQ(PingCommandLine(" 127.0.0.1  -i 0.2 "), "ping -c 4  127.0.0.1  -i 0.2 ");
+    // The command line's own count, and the time it may take.
+    EXPECT_EQ(PingCommandLine("127.0.0.2", 4), PingCommandLine("127.0.0.2"));
+    EXPECT_EQ(PingCommandLine("127.0.0.2", 100), "ping -c 100 127.0.0.2");
+    EXPECT_EQ(PingTimeLimit(1), RUN_AND_COLLECT_LIMIT);
+    EXPECT_EQ(PingTimeLimit(4), RUN_AND_COLLECT_LIMIT);
+    EXPECT_EQ(PingTimeLimit(100), RUN_AND_COLLECT_LIMIT + std::chrono::seconds(96));
+}
+
+// The parser's reports as CLI11 words them, in the operator's words; the
+// cases the command-line tests do not reach.
+TEST(DescribeParseFailure, NamesWhatIsWrongInWords) {
+    const std::vector<std::pair<ParseFailure, std::string>> rows = {
+        {{"ExtrasError", "", {"fw.bin", "--prot=5"}}, "unknown option '--prot'"},
+        {{"ExtrasError", "", {"fw.bin", "-"}}, "unexpected argument 'fw.bin'"},
+        {{"ArgumentMismatch", "--bind: At Most 1 required but received 3"},
+         "--bind may be given once, not three times"},
+        {{"ArgumentMismatch", "--x: At Most 2 required but received 12"},
+         "--x takes at most two values, not 12"},
+        {{"ArgumentMismatch", "--x: At least 2 required but received 1"},
+         "--x needs at least two values, not one"},
+        {{"ArgumentMismatch", "--bind: 1 required ADDR missing"}, "--bind needs a value (ADDR)"},
+        {{"ConversionError", "Could not convert: --port = 99999"},
+         "--port: '99999' is not a valid value"},
+        {{"ConversionError", "--json: too many inputs for a flag"},
+         "--json is a flag and takes no value"},
+        {{"ValidationError", "--count: at least one is needed"}, "--count: at least one is needed"},
+    };
+    for (const auto& [failure, text] : rows) {
+        EXPECT_EQ(DescribeParseFailure(failure), text) << failure.message;
+    }
 }
 
 }  // namespace
