@@ -24,6 +24,7 @@
 #include "download/download_inputs.hpp"
 #include "download/download_worker.hpp"
 #include "download/packet_queue.hpp"
+#include "download/start_download.hpp"
 #include "frontend/device_list.hpp"
 #include "frontend/file_md5.hpp"
 #include "frontend/json_text.hpp"
@@ -321,38 +322,56 @@ int RunDownload(const DownloadOptions& options) {
     if (!route) {
         return EXIT_BAD_INPUT;
     }
-    if (const auto refusal = CheckFirmwarePath(options.file)) {
-        return Refuse(*refusal, refusal->beep ? std::string()
-                                              : options.file + ": " + WhyNotReadable(options.file));
-    }
-    const DeviceList devices = CollectDevices(options.addresses, options.targets_file);
-    if (devices.refusal) {
-        std::cerr << devices.refusal->Line("korvane-cli") << '\n';
+    std::vector<DeviceRun> runs;
+    std::shared_ptr<const PacketQueue> packets;
+    const bool started = StartDownload(
+        options.file,
+        {.check_devices =
+             [&] {
+                 const DeviceList devices = CollectDevices(options.addresses, options.targets_file);
+                 if (devices.refusal) {
+                     std::cerr << devices.refusal->Line("korvane-cli") << '\n';
+                     return false;
+                 }
+                 runs.resize(devices.devices.size());
+                 for (std::size_t i = 0; i < runs.size(); ++i) {
+                     runs[i].text = devices.devices[i].text;
+                     runs[i].address = devices.devices[i].address;
+                 }
+                 return true;
+             },
+         .refuse =
+             [&](const DownloadRefusal& refusal, std::optional<LoadStatus> status) {
+                 const std::string& file = options.file;
+                 (void)Refuse(refusal, refusal.beep ? std::string()
+                                       : status
+                                           ? file + ": " + DescribeFirmwareProblem(file, *status)
+                                           : file + ": " + WhyNotReadable(file));
+             },
+         .prime =
+             [&](const PacketQueue& queue) {
+                 if (queue.Image().Length() == 0) {
+                     std::cerr << "korvane-cli: warning: " << options.file
+                               << " is empty; only the header and the end datagram go out\n";
+                 }
+             },
+         .start =
+             [&](std::shared_ptr<const PacketQueue> queue) {
+                 packets = queue;
+                 ProgressDisplay progress(mode, runs.size(), resizes ? &*resizes : nullptr);
+                 FleetDownload(options, std::move(queue), runs, events, interrupts, progress,
+                               *route)
+                     .Run();
+             }});
+    if (!started) {
         return EXIT_BAD_INPUT;
     }
-    std::vector<DeviceRun> runs(devices.devices.size());
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        runs[i].text = devices.devices[i].text;
-        runs[i].address = devices.devices[i].address;
-    }
-    const FirmwareLoad load = LoadFirmware(options.file);
-    if (load.refusal) {
-        return Refuse(*load.refusal,
-                      options.file + ": " + DescribeFirmwareProblem(options.file, load.status));
-    }
-    if (load.queue->Image().Length() == 0) {
-        std::cerr << "korvane-cli: warning: " << options.file
-                  << " is empty; only the header and the end datagram go out\n";
-    }
-
-    ProgressDisplay progress(mode, runs.size(), resizes ? &*resizes : nullptr);
-    FleetDownload(options, load.queue, runs, events, interrupts, progress, *route).Run();
 
     const bool all_succeeded =
         std::ranges::all_of(runs, [](const DeviceRun& run) { return run.outcome.Succeeded(); });
     if (options.json) {
         for (const DeviceRun& run : runs) {
-            PrintJson(options, *load.queue, run);
+            PrintJson(options, *packets, run);
         }
     } else if (runs.size() > 1) {
         PrintTable(runs, options.retries > 0);

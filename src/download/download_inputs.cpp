@@ -43,16 +43,4 @@ AddressCheck CheckDeviceAddress(std::string_view text) {
     return {.address = *address};
 }
 
-InputCheck CheckDownloadInputs(std::string_view firmware_path, std::string_view address_text) {
-    if (auto refusal = CheckFirmwarePath(firmware_path)) {
-        return {.refusal = refusal};
-    }
-    const AddressCheck address = CheckDeviceAddress(address_text);
-    if (address.refusal) {
-        return {.refusal = address.refusal};
-    }
-    return {.inputs = {.firmware_path = std::filesystem::path(std::string(firmware_path)),
-                       .address = address.address}};
-}
-
 }  // namespace korvane

@@ -2,7 +2,6 @@
 
 #include <netinet/in.h>
 
-#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -30,17 +29,5 @@ struct AddressCheck {
     in_addr address{};
 };
 [[nodiscard]] AddressCheck CheckDeviceAddress(std::string_view text);
-
-// Both checks in the order the operator meets them: path, then address.
-struct DownloadInputs {
-    std::filesystem::path firmware_path;
-    in_addr address{};
-};
-struct InputCheck {
-    std::optional<DownloadRefusal> refusal;
-    DownloadInputs inputs;
-};
-[[nodiscard]] InputCheck CheckDownloadInputs(std::string_view firmware_path,
-                                             std::string_view address_text);
 
 }  // namespace korvane

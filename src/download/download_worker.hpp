@@ -33,46 +33,25 @@ enum class DownloadPace {
     Fast,
 };
 
-// One download to one device: sends its queue stop-and-wait on a thread of
-// its own through a UdpEndpoint to ADDRESS:21818, using the front end's
-// DeviceLink (AckEvent, AbortFlag, sink). The front end owns the worker and
-// keeps the DeviceLink alive for the worker's whole life; one job at a time
-// per DeviceLink. The queue is shared read-only (a fleet sends one queue to
-// many devices).
+// One download to one device: sends the queue stop-and-wait on a thread of
+// its own through a UdpEndpoint, with the front end's DeviceLink (AckEvent,
+// AbortFlag, sink), which must outlive the worker; one job at a time per link.
+// The queue is shared read-only (a fleet sends one queue to many devices).
+// StartDownload makes and starts workers; the destructor abandons a job still
+// running and joins it, its endpoint and queue going with it.
 //
-// Each datagram's wait is released by exactly one acknowledgement that
-// arrived after the datagram was sent (the endpoint drops older ones): any
-// download code for the header and the data, only the end's own code 0x13 for
-// the end datagram. Further replies to the same datagram, and replies with
-// codes the download never sent, do nothing. So a device that acknowledges
-// twice cannot release the next datagram's wait early, and the result is
-// always the device's own verdict on the end datagram.
+// Each datagram's wait is released by one acknowledgement that arrived after
+// the datagram was sent (the endpoint drops older ones): for the end datagram
+// only one with its own code, and once the device is seen to echo sequences
+// only one with the datagram's own sequence. So duplicates never release the
+// next datagram's wait, and the result is the device's verdict on the end.
 //
-// It reports to the link's sink, always from its own threads and never while
-// holding a lock the front end takes: UM_PACKET_ACKED once per released wait
-// (so a count of them is the progress), then exactly one UM_DOWNLOAD_DONE (1
-// success, 0 failure), or UM_UDP_INIT_FAILED instead when the endpoint cannot
-// be opened. Once the job has ended or been abandoned nothing more is decided
-// or posted, but a post already under way may still land: a front end that
-// must not count it tags its posts with a job number it advances after the
-// reset.
-//
-// Abandon() (the operator starts another download, the window goes away)
-// wakes a waiting sender at once; the job then sends nothing more and posts
-// nothing. The destructor abandons a job still running and joins its thread;
-// the endpoint (socket and receive thread) and the queue go with it.
-//
-// A front end's "DownLoad", step by step:
-//   worker.reset();                      // abandon and join the previous job
-//   link.Abort().store(false);
-//   CheckDownloadInputs(path, address)   // refusal: show it (and beep if asked)
-//   ... save the settings ...
-//   LoadFirmware(path)                   // refusal: show it
-//   prime the bar for queue->size() datagrams
-//   worker = make_unique<DownloadWorker>(link, inputs.address, load.queue);
-//   worker->Start();
-// The close request is link.Ack().Cancel() (with the AbortFlag set): the job
-// fails at once, whichever datagram it waits for.
+// Posts to the link's sink from its own threads, never under a lock the front
+// end takes: UM_PACKET_ACKED per released wait, then one UM_DOWNLOAD_DONE (1
+// success, 0 failure), or UM_UDP_INIT_FAILED when the endpoint cannot open.
+// After Abandon() nothing more is decided or posted, though a post already
+// under way may land: a front end tags posts with a job number to ignore it.
+// The close request is link.Ack().Cancel(): the job fails at once.
 class DownloadWorker {
 public:
     DownloadWorker(DeviceLink& link, in_addr address, std::shared_ptr<const PacketQueue> queue,

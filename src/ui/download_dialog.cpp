@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "base/messages.hpp"
-#include "download/download_inputs.hpp"
 #include "download/packet_queue.hpp"
+#include "download/start_download.hpp"
 #include "link/protocol.hpp"
 #include "ui/plain_message.hpp"
 
@@ -140,39 +140,52 @@ void DownloadDialog::OnBrowse() {
 
 void DownloadDialog::OnDownload() {
     const WaitCursor wait_cursor;
-    if (StopJob()) {
-        std::this_thread::sleep_for(AFTER_STOP_PAUSE);
-    }
-    link_.Abort().store(false);
     firmware_path_ = path_edit_->text();
     const QString address_text = address_edit_->text();
-    const std::string path = QFile::encodeName(firmware_path_).toStdString();
-    const InputCheck check = CheckDownloadInputs(path, address_text.toStdString());
-    if (check.refusal) {
-        ShowRefusal(this, *check.refusal);
-        return;
-    }
-    settings_.SetFileName(firmware_path_);
-    settings_.SetIp(address_text);
-
-    const FirmwareLoad load = LoadFirmware(check.inputs.firmware_path);
-    if (load.refusal) {
-        ShowRefusal(this, *load.refusal);
-        return;
-    }
-    // One step per acknowledged datagram, the end's included: the bar is full
-    // only once the device has accepted the whole image.
-    const int datagrams = static_cast<int>(load.queue->size());
-    progress_bar_->SetRange(0, datagrams);
-    progress_bar_->SetPos(0);
-    progress_bar_->SetCaption(FromUtf8(messages::DOWNLOADING));
-    worker_ = std::make_unique<DownloadWorker>(
-        link_, check.inputs.address, load.queue, std::chrono::milliseconds(ACK_WAIT_MS),
-        settings_.Fast() ? DownloadPace::Fast : DownloadPace::Described);
-    if (!worker_->Start()) {
-        worker_.reset();
-        OnDownloadDone(0);  // no thread for the job: nothing was sent
-    }
+    in_addr address{};
+    (void)StartDownload(
+        QFile::encodeName(firmware_path_).toStdString(),
+        {.stop_previous =
+             [this] {
+                 if (StopJob()) {
+                     std::this_thread::sleep_for(AFTER_STOP_PAUSE);
+                 }
+                 link_.Abort().store(false);
+             },
+         .check_devices =
+             [&] {
+                 const AddressCheck check = CheckDeviceAddress(address_text.toStdString());
+                 if (check.refusal) {
+                     ShowRefusal(this, *check.refusal);
+                 }
+                 address = check.address;
+                 return !check.refusal;
+             },
+         .save =
+             [&] {
+                 settings_.SetFileName(firmware_path_);
+                 settings_.SetIp(address_text);
+             },
+         .refuse = [this](const DownloadRefusal& refusal,
+                          std::optional<LoadStatus>) { ShowRefusal(this, refusal); },
+         .prime =
+             [this](const PacketQueue& queue) {
+                 // One step per acknowledged datagram, the end's included: the bar
+                 // is full only once the device has accepted the whole image.
+                 progress_bar_->SetRange(0, static_cast<int>(queue.size()));
+                 progress_bar_->SetPos(0);
+                 progress_bar_->SetCaption(FromUtf8(messages::DOWNLOADING));
+             },
+         .start =
+             [&](std::shared_ptr<const PacketQueue> queue) {
+                 worker_ = std::make_unique<DownloadWorker>(
+                     link_, address, std::move(queue), std::chrono::milliseconds(ACK_WAIT_MS),
+                     settings_.Fast() ? DownloadPace::Fast : DownloadPace::Described);
+                 if (!worker_->Start()) {
+                     worker_.reset();
+                     OnDownloadDone(0);  // no thread for the job: nothing was sent
+                 }
+             }});
 }
 
 void DownloadDialog::OnNotification(const TaggedNotification& tagged) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/messages.hpp"
-#include "download/download_inputs.hpp"
+#include "download/start_download.hpp"
 #include "link/device_address.hpp"
 #include "link/device_link.hpp"
 #include "link/reply_rules.hpp"
@@ -147,26 +147,49 @@ TEST(DeviceAddress, OnlyAPlainDottedQuadIsAnAddress) {
     }
 }
 
-// Path first (only its emptiness beeps), then the address; a folder passes
-// here and is refused by the loader.
-TEST(DownloadInputs, AreCheckedInTheOrderTheOperatorMeetsThem) {
+// "DownLoad" meets the inputs in the operator's order: the previous job stops
+// first whatever follows, then the path (only its emptiness beeps), the
+// address, saving, and the load, which refuses a folder; only a loaded file
+// primes the progress and starts.
+TEST(StartDownload, StepsComeInTheOrderTheOperatorMeetsThem) {
     const testing::TempDir dir;
     const std::string file = dir.WriteFile("fw.zip", testing::SampleBytes(10)).string();
     const std::string gone = (dir.Path() / "gone.zip").string();
-    using R = std::optional<DownloadRefusal>;
     // clang-format off
-    const std::vector<std::tuple<std::string, std::string, R>> cases = {
-        {"", "abc", DownloadRefusal{messages::SELECT_FIRMWARE, true}},
-        {gone, "", DownloadRefusal{messages::FIRMWARE_NOT_EXIST}},
-        {file, "", DownloadRefusal{messages::IP_EMPTY}},
-        {file, "127.0.78", DownloadRefusal{messages::IP_INVALID}},
-        {dir.Path().string(), "127.0.3.1", std::nullopt},
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+        {"", "abc", "stop, refused: Please select firmware! (beep)"},
+        {gone, "", "stop, refused: Firmware is not exist, please select firmare again."},
+        {file, "", "stop, devices: IP is empty"},
+        {file, "127.0.78", "stop, devices: IP is invalid"},
+        {dir.Path().string(), "127.0.3.1", "stop, devices, save, refused when loaded: Failed to read firmware!"},
+        {file, "127.0.3.1", "stop, devices, save, prime 3, start 3"},
     };
     // clang-format on
-    for (const auto& [path, address, refusal] : cases) {
-        const InputCheck check = CheckDownloadInputs(path, address);
-        EXPECT_EQ(check.refusal, refusal) << path << " / " << address;
-        EXPECT_EQ(check.inputs.address.s_addr, refusal ? 0 : htonl(0x7f000301));
+    for (const auto& [path, address, expected] : cases) {
+        std::string steps;
+        const auto note = [&steps](const std::string& step) {
+            steps += (steps.empty() ? "" : ", ") + step;
+        };
+        const bool started = StartDownload(
+            path,
+            {.stop_previous = [&] { note("stop"); },
+             .check_devices =
+                 [&] {
+                     const auto refusal = CheckDeviceAddress(address).refusal;
+                     note(refusal ? "devices: " + std::string(refusal->message) : "devices");
+                     return !refusal;
+                 },
+             .save = [&] { note("save"); },
+             .refuse =
+                 [&](const DownloadRefusal& refusal, std::optional<LoadStatus> status) {
+                     note(std::string(status ? "refused when loaded: " : "refused: ") +
+                          std::string(refusal.message) + (refusal.beep ? " (beep)" : ""));
+                 },
+             .prime =
+                 [&](const PacketQueue& queue) { note("prime " + std::to_string(queue.size())); },
+             .start = [&](auto queue) { note("start " + std::to_string(queue->size())); }});
+        EXPECT_EQ(steps, expected);
+        EXPECT_EQ(started, expected.ends_with("start 3"));
     }
 }
 
