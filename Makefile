@@ -1,61 +1,79 @@
-# The two commands of the README, and the steps they are made of.
-.PHONY: all deps build test test-default test-soak test-asan test-tsan test-fuzz soak fuzz demo bench package format clean
+# The two commands of the README, and the steps they are made of. Each target
+# installs the dependency groups it needs (scripts/install-deps.sh): `build` and
+# `demo` only the build group, which brings no network service.
+.PHONY: all build test test-default test-soak test-asan test-tsan test-fuzz soak fuzz demo bench package format clean
+
+DEPS := ./scripts/install-deps.sh
 
 all: build
 
-deps:
-	./scripts/install-deps.sh
-
-build: deps
+build:
+	$(DEPS) build
 	cmake --preset default
 	cmake --build --preset default
 
-test: deps test-default test-soak test-asan test-tsan test-fuzz
+# The default suite holds the package test (package.*): it needs the package group.
+test: test-default test-soak test-asan test-tsan test-fuzz
 
-test-default: build
+test-default:
+	$(DEPS) build test package
+	cmake --preset default -DKORVANE_BUILD_TESTS=ON
+	cmake --build --preset default
 	./scripts/run-tests.sh default
 
 # A short fault soak: a few dozen downloads against the simulator with faults
 # injected, then the resources of a fleet download and of a long-lived simulator.
 test-soak: build
+	$(DEPS) test
 	./scripts/soak.py --runs 40 --fleet 8 --serve 5
 
-test-asan: deps
+test-asan:
+	$(DEPS) build test
 	cmake --preset asan
 	cmake --build --preset asan
 	./scripts/run-tests.sh asan
 
 # ThreadSanitizer over the whole suite; what Qt's own (uninstrumented)
 # libraries do among their threads is left out (scripts/tsan-suppressions.txt).
-test-tsan: deps
+test-tsan:
+	$(DEPS) build test
 	cmake --preset tsan
 	cmake --build --preset tsan
 	./scripts/tsan.sh ./scripts/run-tests.sh tsan -LE package
 
 # The full soak (a few hundred downloads, ~5 min) and valgrind memcheck of korvane-cli.
 soak: build
+	$(DEPS) test
 	./scripts/soak.py --runs 300 --valgrind
 
 # libFuzzer targets (clang): a short run of each as part of the tests...
-test-fuzz: deps
+test-fuzz:
+	$(DEPS) build test
 	./scripts/fuzz.sh 5
 
 # ...and a longer one on its own.
-fuzz: deps
+fuzz:
+	$(DEPS) build test
 	./scripts/fuzz.sh 60
 
 demo: build
 	./scripts/demo.sh
 
-bench: build
+# The benchmarks are built only here (preset bench, the same build/ folder).
+bench:
+	$(DEPS) build bench
+	cmake --preset bench
+	cmake --build --preset bench
 	./bench/run.sh
 
-# The Debian package build/korvane_<version>_<arch>.deb (its contents are
-# checked by the package.InstallsAndRuns test of test-default).
+# The Debian package build/korvane_<version>_<arch>.deb (the package.* tests of
+# test-default check its contents, lintian's verdict and the manual pages).
 package: build
+	$(DEPS) package
 	cmake --build --preset default --target package
 
 format:
+	$(DEPS) test
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
