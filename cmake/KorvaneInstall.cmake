@@ -1,35 +1,67 @@
 # Where `cmake --install` (and so the Debian package) puts the programs, their
-# manual pages and, with the desktop program, its menu entry, icons and
-# AppStream description.
+# manual pages, the bash completion, the package's documentation and, with the
+# desktop program, its menu entry, icons and AppStream description.
 include(GNUInstallDirs)
 
 set(KORVANE_APP_ID org.korvane.Korvane)
-find_program(HELP2MAN help2man REQUIRED)
+set(KORVANE_MAN_PAGES)
+# Files as Debian keeps them: a directory's mode is 0755 whatever the umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-# One manual page per program, made from its --help and --version by help2man.
-# The desktop program needs a platform plugin even to print its help.
-function(korvane_install_program program summary)
+# korvane_gzip(SOURCE NAME): build/dist/NAME.gz, compressed as Debian wants it
+# (best compression, no name or time stamp, so the bytes depend on the content
+# only), made at build time under the target dist-NAME.
+function(korvane_gzip source name)
+  set(out ${CMAKE_BINARY_DIR}/dist/${name})
+  add_custom_command(
+    OUTPUT ${out}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${out}
+    COMMAND gzip -9nf ${out}
+    DEPENDS ${source}
+    COMMENT "Compressing ${name}"
+    VERBATIM)
+  add_custom_target(dist-${name} ALL DEPENDS ${out}.gz)
+endfunction()
+
+# One hand-written manual page per program (docs/man/PROGRAM.1, the version
+# filled in from the project's).
+function(korvane_install_program program)
   if(NOT TARGET ${program})
     return()
   endif()
   install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # A stripped install (the package) also drops the compiler's identification,
+  # as Debian's own packages do.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
   set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
-  add_custom_command(
-    OUTPUT ${page}.gz
-    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-            ${HELP2MAN} --no-info --section=1 --name=${summary} --output=${page}
-            $<TARGET_FILE:${program}>
-    COMMAND gzip -9nf ${page}
-    DEPENDS ${program}
-    COMMENT "Manual page ${program}.1"
-    VERBATIM)
-  add_custom_target(${program}-man ALL DEPENDS ${page}.gz)
-  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/${program}.1 ${page} @ONLY)
+  korvane_gzip(${page} ${program}.1)
+  install(FILES ${CMAKE_BINARY_DIR}/dist/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  set(KORVANE_MAN_PAGES ${KORVANE_MAN_PAGES} ${page} PARENT_SCOPE)
 endfunction()
 
-korvane_install_program(korvane "load firmware into a network device over UDP")
-korvane_install_program(korvane-cli "load firmware into network devices over UDP, headless")
-korvane_install_program(korvane-devsim "a simulated device for the firmware download protocol")
+korvane_install_program(korvane)
+korvane_install_program(korvane-cli)
+korvane_install_program(korvane-devsim)
+
+install(FILES ${PROJECT_SOURCE_DIR}/res/korvane-cli.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME korvane-cli)
+
+# /usr/share/doc/korvane: the copyright file, the changelog (the package is
+# native: its version has no Debian revision, so the file is changelog.gz) and
+# the README.
+set(doc ${CMAKE_INSTALL_DATADIR}/doc/${PROJECT_NAME})
+korvane_gzip(${PROJECT_SOURCE_DIR}/res/changelog changelog)
+korvane_gzip(${PROJECT_SOURCE_DIR}/README.md README.md)
+install(FILES ${PROJECT_SOURCE_DIR}/res/copyright ${CMAKE_BINARY_DIR}/dist/changelog.gz
+              ${CMAKE_BINARY_DIR}/dist/README.md.gz
+        DESTINATION ${doc})
 
 if(TARGET korvane)
   set(res ${PROJECT_SOURCE_DIR}/res)

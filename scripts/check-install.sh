@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Debian package from a finished build tree, unpacks it into a scratch
 # root and checks what it installs: exactly the expected files, a valid menu
-# entry and AppStream description, the package fields, and programs that run.
+# entry and AppStream description, the package fields, programs that run, a
+# bash completion that offers every option, and no error or warning from lintian.
 #   scripts/check-install.sh BUILD_DIR VERSION WITH_GUI(0|1)
 set -euo pipefail
 build=${1:?build dir} version=${2:?version} with_gui=${3:?0 or 1}
@@ -26,7 +27,9 @@ done
 root=$scratch/root
 dpkg -x "$deb" "$root"
 programs=(korvane-cli korvane-devsim)
-expected=()
+doc=usr/share/doc/korvane
+expected=("$doc/copyright" "$doc/changelog.gz" "$doc/README.md.gz"
+          usr/share/bash-completion/completions/korvane-cli)
 if [ "$with_gui" = 1 ]; then
   programs+=(korvane)
   app=usr/share/applications/org.korvane.Korvane.desktop
@@ -46,6 +49,24 @@ for p in "${programs[@]}"; do
     fail "$p.1 is not the manual page of $p $version"
 done
 
+zcat "$root/$doc/changelog.gz" | sed -n 1p | grep -q "^korvane ($version) " ||
+  fail "the changelog's latest entry is not $version"
+
+# The completion, with stand-ins for bash-completion's helpers: after each
+# subcommand, "-" offers every option of its --help.
+completion=$root/usr/share/bash-completion/completions/korvane-cli
+bash -n "$completion" || fail "the bash completion does not parse"
+for sub in download restore-ip machine-code ping inspect; do
+  offered=$(bash -c 'sub=$1
+    _init_completion() { cur=-; prev=$sub; words=(korvane-cli "$sub" -); cword=2; }
+    _filedir() { :; }
+    . "$0" && _korvane_cli && printf "%s\n" "${COMPREPLY[@]}"' "$completion" "$sub")
+  for option in $("$root/usr/bin/korvane-cli" "$sub" --help | grep -E '^ +-' |
+                  grep -oE '(^|[ ,])--?[a-zA-Z][a-zA-Z0-9-]*' | tr -d ' ,' | grep -vx -- -h); do
+    grep -qx -- "$option" <<<"$offered" || fail "completion of '$sub' does not offer $option"
+  done
+done
+
 if [ "$with_gui" = 1 ]; then
   desktop-file-validate "$root/$app" || fail "desktop entry is not valid"
   appstreamcli validate --no-net "$root/$meta" >"$scratch/as.log" ||
@@ -59,4 +80,9 @@ fi
 printf abc >"$scratch/abc.bin"
 "$root/usr/bin/korvane-cli" inspect "$scratch/abc.bin" | grep -qx 'md5: 900150983cd24fb0d6963f7d28e17f72' ||
   fail "the packaged korvane-cli does not inspect a file"
+# lintian as Debian's archive runs it: no error and no warning (information lines
+# are shown, and allowed).
+lintian --fail-on error,warning --display-info "$deb" >"$scratch/lintian.log" 2>&1 ||
+  { cat "$scratch/lintian.log"; fail "lintian: errors or warnings"; }
+sed 's/^/check-install: lintian: /' "$scratch/lintian.log"
 echo "check-install: $(basename "$deb") installs ${#expected[@]} files and runs"
