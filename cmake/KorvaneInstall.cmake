@@ -5,7 +5,8 @@ include(GNUInstallDirs)
 
 set(KORVANE_APP_ID org.korvane.Korvane)
 set(KORVANE_MAN_PAGES)
-# Files as Debian keeps them: a directory's mode is 0755 whatever the umask.
+# A directory made by `cmake --install` is 0755 whatever the umask (the
+# package's modes are set in KorvanePackageModes.cmake).
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 

@@ -26,6 +26,7 @@ if(TARGET korvane)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-arphic-uming | fonts-wqy-microhei")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/KorvanePackageModes.cmake)
 include(CPack)
 
 if(KORVANE_TESTS)

@@ -10,7 +10,8 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "check-install: $*" >&2; exit 1; }
 
-cpack --config "$build/CPackConfig.cmake" -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1 ||
+# A strict umask, as some build machines have: the package's modes must not follow it.
+(umask 027 && cpack --config "$build/CPackConfig.cmake" -B "$scratch/pkg") >"$scratch/cpack.log" 2>&1 ||
   { cat "$scratch/cpack.log"; fail "cpack failed"; }
 deb=$scratch/pkg/korvane_${version}_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || fail "no $deb among: $(ls "$scratch/pkg")"
