@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the manual pages: each has the sections a reader looks for, renders
-# without a warning from man or troff (the way lintian renders it, and plainly,
-# at several widths), and describes every option and subcommand its program's
+# without a warning from man or troff (the way lintian renders it, and plainly
+# in a UTF-8 and in the C locale, at several widths), and describes every option and subcommand its program's
 # --help lists.
 #   scripts/check-man.sh BIN_DIR PAGE...
 set -euo pipefail
@@ -22,7 +22,9 @@ for page in "$@"; do
   done
   for width in 80 64 120; do
     warnings=$( { MANWIDTH=$width LC_ALL=C.UTF-8 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" >/dev/null
-      MANWIDTH=$width man --warnings -l "$page" >/dev/null; } 2>&1)
+      for locale in C.UTF-8 C; do  # a terminal that shows Chinese, and one that cannot
+        MANWIDTH=$width LC_ALL=$locale man --warnings -l "$page" >/dev/null
+      done; } 2>&1)
     [ -z "$warnings" ] || fail "$name.1 at $width columns: $warnings"
   done
 
