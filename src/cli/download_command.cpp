@@ -419,18 +419,7 @@ void AddDownloadCommand(CLI::App& app, int& exit_code) {
         "download",
         "Download FILE to the device at ADDR (port 21818), one datagram at a time; several "
         "devices (--ip repeated, --targets) are served in parallel");
-    command
-        ->add_option("--ip", options->addresses, "Device IPv4 address; repeat for several devices")
-        ->type_name("ADDR")
-        // One address per --ip, so that FILE after it is not taken for another.
-        ->allow_extra_args(false)
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    command
-        ->add_option("--targets", options->targets_file,
-                     "File of device addresses, one a line ('#' comments, blank lines ignored; "
-                     "a regular file of at most 1 MiB)")
-        ->type_name("FILE");
+    AddDeviceListOptions(*command, options->addresses, options->targets_file);
     command->add_flag("--json", options->json,
                       "Print one JSON object per device on stdout instead of the result text");
     command->add_flag("--quiet,-q", options->quiet, "Show no progress on stderr");

@@ -19,6 +19,21 @@ std::string AddressText(in_addr address) {
 
 }  // namespace
 
+void AddDeviceListOptions(CLI::App& command, std::vector<std::string>& addresses,
+                          std::string& targets_file) {
+    command.add_option("--ip", addresses, "Device IPv4 address; repeat for several devices")
+        ->type_name("ADDR")
+        // One address per --ip, so that FILE after it is not taken for another.
+        ->allow_extra_args(false)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command
+        .add_option("--targets", targets_file,
+                    "File of device addresses, one a line ('#' comments, blank lines ignored; "
+                    "a regular file of at most 1 MiB); - reads them from standard input")
+        ->type_name("FILE");
+}
+
 void AddRouteOptions(CLI::App& command, RouteOptions& options) {
     command
         .add_option("--port", options.port, "The device's UDP port (simulators, port forwarding)")

@@ -6,13 +6,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/link_route.hpp"
 
 namespace korvane::cli {
 
-// The options every subcommand that sends to a device shares: the device's
-// port, where to send from, and a trace of every datagram.
+// The options every subcommand that sends to a device shares: which devices,
+// the device's port, where to send from, and a trace of every datagram.
 struct RouteOptions {
     std::uint16_t port = DEVICE_PORT;
     std::string source;
@@ -21,6 +22,10 @@ struct RouteOptions {
 };
 
 void AddRouteOptions(CLI::App& command, RouteOptions& options);
+
+// --ip (repeatable) and --targets FILE, the devices of a subcommand.
+void AddDeviceListOptions(CLI::App& command, std::vector<std::string>& addresses,
+                          std::string& targets_file);
 
 // Writes one line per datagram sent and received on stderr, with the time
 // since it was made. Lives for one subcommand; safe from every thread.
