@@ -210,19 +210,7 @@ void AddDeviceCommand(CLI::App& app, const char* name, const char* description, 
                       std::initializer_list<std::string_view> examples, int& exit_code) {
     auto options = std::make_shared<DeviceCommandOptions>();
     CLI::App* command = app.add_subcommand(name, description);
-    command
-        ->add_option("--ip", options->addresses, "Device IPv4 address; repeat for several devices")
-        ->type_name("ADDR")
-        ->allow_extra_args(false)
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    command
-        ->add_option("--targets", options->targets_file,
-                     "File of device addresses, one a line ('#' comments, blank lines ignored; "
-                     "at most 1 MiB); - reads them from standard input")
-        ->type_name("FILE");
-    command->add_flag("--json", options->json,
-                      "Print one JSON object per device on stdout instead of the result text");
+    AddDeviceOptions(*command, options->addresses, options->targets_file, options->json);
     AddRouteOptions(*command, options->route);
     command->footer(HelpFooter(examples));
     command->callback(

@@ -400,20 +400,7 @@ void AddDownloadCommand(CLI::App& app, int& exit_code) {
         "download",
         "Download FILE to the device at ADDR (port 21818), one datagram at a time; several "
         "devices (--ip repeated, --targets) are served in parallel");
-    command
-        ->add_option("--ip", options->addresses, "Device IPv4 address; repeat for several devices")
-        ->type_name("ADDR")
-        // One address per --ip, so that FILE after it is not taken for another.
-        ->allow_extra_args(false)
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    command
-        ->add_option("--targets", options->targets_file,
-                     "File of device addresses, one a line ('#' comments, blank lines ignored; "
-                     "a regular file of at most 1 MiB)")
-        ->type_name("FILE");
-    command->add_flag("--json", options->json,
-                      "Print one JSON object per device on stdout instead of the result text");
+    AddDeviceOptions(*command, options->addresses, options->targets_file, options->json);
     command->add_flag("--quiet,-q", options->quiet, "Show no progress on stderr");
     command->add_flag("--fast", options->fast,
                       "Handle each acknowledgement the moment it arrives instead of at the "

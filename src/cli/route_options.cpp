@@ -37,6 +37,23 @@ void AddRouteOptions(CLI::App& command, RouteOptions& options) {
                      "Trace every datagram sent and every reply on stderr");
 }
 
+void AddDeviceOptions(CLI::App& command, std::vector<std::string>& addresses,
+                      std::string& targets_file, bool& json) {
+    command.add_option("--ip", addresses, "Device IPv4 address; repeat for several devices")
+        ->type_name("ADDR")
+        // One address per --ip, so that FILE after it is not taken for another.
+        ->allow_extra_args(false)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command
+        .add_option("--targets", targets_file,
+                    "File of device addresses, one a line ('#' comments, blank lines ignored; "
+                    "at most 1 MiB); - reads them from standard input")
+        ->type_name("FILE");
+    command.add_flag("--json", json,
+                     "Print one JSON object per device on stdout instead of the result text");
+}
+
 void StderrTrace::Sent(in_addr to, std::span<const std::uint8_t> head,
                        std::span<const std::uint8_t> tail) noexcept {
     Write(TraceSentLine(Seconds(), AddressText(to), head, head.size() + tail.size()));

@@ -39,11 +39,7 @@ TargetsFile ReadAndParse(int fd) {
         return {.status = TargetsFileStatus::TooLarge};
     }
     content.resize(*read);
-    TargetsFile file{.status = TargetsFileStatus::Read};
-    for (TargetLine& target : ParseTargetLines(content)) {
-        file.targets.push_back(std::move(target.text));
-        file.lines.push_back(target.line);
-    }
+    TargetsFile file{.targets = ParseTargetLines(content)};
     if (file.targets.empty()) {
         file.status = TargetsFileStatus::NoAddress;
     }
@@ -76,14 +72,6 @@ std::vector<TargetLine> ParseTargetLines(std::string_view text) {
         }
         line = line.substr(first, line.find_last_not_of(SPACE) - first + 1);
         targets.push_back({.text = std::string(line), .line = number});
-    }
-    return targets;
-}
-
-std::vector<std::string> ParseTargetList(std::string_view text) {
-    std::vector<std::string> targets;
-    for (TargetLine& target : ParseTargetLines(text)) {
-        targets.push_back(std::move(target.text));
     }
     return targets;
 }

@@ -14,8 +14,8 @@
 
 #include "proc/ping_command_line.hpp"
 #include "proc/run_and_collect.hpp"
+#include "support/child_process.hpp"
 #include "support/child_scripts.hpp"
-#include "support/run_process.hpp"
 
 // Pings only loopback addresses 127.0.93.x.
 namespace korvane {

@@ -19,7 +19,9 @@ TEST(DeviceSimulator, ForgetsReportedTransfersWithoutHistoryAndStopsDuringADelay
     DeviceSimulator device(
         {.bind_address = "127.0.92.1", .faults = {.reply_delay = 200ms}, .keep_history = false});
     std::atomic<int> reported{0};
-    device.OnTransfer([&reported](const TransferRecord& record) { reported += record.ok; });
+    device.OnTransfer([&reported](const TransferRecord& record) {
+        reported += record.verdict == TransferVerdict::Ok;
+    });
     std::string error;
     ASSERT_TRUE(device.Start(error)) << error;
     LoopbackSocket client;
