@@ -153,9 +153,8 @@ void BM_StopAndWaitExchange(benchmark::State& state) {
     options.bind_address = "127.0.2.250";
     options.keep_history = false;
     devsim::DeviceSimulator device(options);
-    std::string error;
-    if (!device.Start(error)) {
-        state.SkipWithError(error.c_str());
+    if (const auto error = device.Start()) {
+        state.SkipWithError(error->c_str());
         return;
     }
     NullSink sink;

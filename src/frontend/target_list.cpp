@@ -80,8 +80,8 @@ TargetsFile ReadTargetsFile(const std::filesystem::path& path) {
     if (path == TARGETS_FROM_STDIN) {
         return ReadAndParse(STDIN_FILENO);
     }
-    FirmwareFile file;
-    switch (OpenFirmwareFile(path, file)) {
+    const FirmwareFile file = OpenFirmwareFile(path);
+    switch (file.status) {
         case LoadStatus::Loaded:
             break;
         case LoadStatus::NotFound:

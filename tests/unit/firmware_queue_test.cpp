@@ -110,8 +110,8 @@ TEST(FirmwareLoad, RefusesAFileThatChangedSizeWhileRead) {
     for (const std::size_t size : {std::size_t{100}, std::size_t{8} << 20}) {
         for (const long change : {-1L, +1L}) {
             const auto path = dir.WriteFile("fw.zip", testing::SampleBytes(size));
-            FirmwareFile file;
-            ASSERT_EQ(OpenFirmwareFile(path, file), LoadStatus::Loaded);
+            FirmwareFile file = OpenFirmwareFile(path);
+            ASSERT_EQ(file.status, LoadStatus::Loaded);
             ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size) + change), 0);
             FirmwareImage image;
             EXPECT_EQ(image.Load(std::move(file)), LoadStatus::Changed) << size << " " << change;
