@@ -12,13 +12,25 @@ function(korvane_include_root target scope layer)
   target_include_directories(${target} ${scope} ${root})
 endfunction()
 
+# The .cpp files of the current folder in `out`. Platform code stands in
+# pairs, foo_posix.cpp beside foo_win32.cpp; each build takes its own.
+function(korvane_layer_sources out)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(WIN32)
+    list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "_win32\\.cpp$")
+  endif()
+  set(${out} ${sources} PARENT_SCOPE)
+endfunction()
+
 # korvane_layer(TARGET [LINKS target...]): the library of the current folder,
 # made of its .cpp files except the programs' main files (*main.cpp), linked
 # to the layers below it. A folder of headers only gives an INTERFACE library.
 function(korvane_layer target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "LINKS")
   get_filename_component(layer ${CMAKE_CURRENT_SOURCE_DIR} NAME)
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  korvane_layer_sources(sources)
   list(FILTER sources EXCLUDE REGEX "/([a-z_]*_)?main\\.cpp$")
   if(sources)
     add_library(${target} STATIC ${sources})
