@@ -74,7 +74,7 @@ public:
     [[nodiscard]] std::uint16_t LocalPort() const;
 
 private:
-    // Hands one received datagram to the owner (receive thread).
+    // Hands one received datagram to the owner, on the thread that received it.
     void OnReceive(std::span<const std::uint8_t> datagram);
 
     DeviceReplyHandler& owner_;
