@@ -46,6 +46,18 @@ public:
     void Post(const Notification&) noexcept override {}
 };
 
+// Applies the reply rules to a link, as the owner of a product endpoint does.
+class LinkGate final : public DeviceReplyHandler {
+public:
+    explicit LinkGate(DeviceLink& link) : link_(link) {}
+    void HandleDeviceReply(std::span<const std::uint8_t> datagram) noexcept override {
+        ApplyReplyEffects(DecideReplyEffects(datagram), link_.Ack(), link_.Abort(), link_.Sink());
+    }
+
+private:
+    DeviceLink& link_;
+};
+
 // Notes when the last datagram was handed over.
 class ArrivalClock final : public DeviceReplyHandler {
 public:
@@ -141,14 +153,14 @@ void BM_StopAndWaitExchange(benchmark::State& state) {
     options.bind_address = "127.0.2.250";
     options.keep_history = false;
     devsim::DeviceSimulator device(options);
-    std::string error;
-    if (!device.Start(error)) {
-        state.SkipWithError(error.c_str());
+    if (const auto error = device.Start()) {
+        state.SkipWithError(error->c_str());
         return;
     }
     NullSink sink;
     DeviceLink link(sink);
-    UdpEndpoint endpoint(link);
+    LinkGate gate(link);
+    UdpEndpoint endpoint(gate);
     endpoint.SetRemote(*ParseDeviceAddress("127.0.2.250"));
     if (endpoint.Open()) {
         state.SkipWithError("cannot open");

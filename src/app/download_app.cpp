@@ -5,9 +5,9 @@
 #include <QIcon>
 #include <cstdio>
 
-#include "app/settings.hpp"
 #include "base/version.hpp"
 #include "ui/download_dialog.hpp"
+#include "ui/settings.hpp"
 
 namespace korvane {
 namespace {
@@ -61,9 +61,7 @@ DownloadApp::DownloadApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 int DownloadApp::Run(const CommandLine& line) {
-    program_folder_ = applicationDirPath();
-    const Settings settings(DefaultBrowseFolder(program_folder_, QDir::homePath()));
-    DownloadDialog dialog(settings,
+    DownloadDialog dialog(Settings(DefaultBrowseFolder(applicationDirPath(), QDir::homePath())),
                           line.maintenance ? DownloadDialog::Controls::Maintenance
                                            : DownloadDialog::Controls::Operator,
                           {.address = line.address, .firmware_path = line.file});

@@ -7,10 +7,9 @@
 
 namespace korvane {
 
-// The desktop program: records the folder that holds the executable and runs
-// the main dialog modally; the program ends when the dialog closes. The
-// application's name, and so the title of every message box, is the
-// executable's base name. One per process, on the GUI thread, made by Main
+// The desktop program: runs the main dialog modally; the program ends when
+// the dialog closes. The application's name, and so the title of every
+// message box, is the executable's base name. One per process, on the GUI thread, made by Main
 // once the command line asks for the window and a display is there.
 class DownloadApp final : public QApplication {
 public:
@@ -20,14 +19,9 @@ public:
     // process's exit code: 0, 1 without a display, 2 for a bad command line.
     static int Main(int argc, char** argv);
 
-    // The executable's folder without a trailing separator ("/" for the root).
-    [[nodiscard]] const QString& ProgramFolder() const { return program_folder_; }
-
 private:
     DownloadApp(int& argc, char** argv);
     int Run(const CommandLine& line);
-
-    QString program_folder_;
 };
 
 }  // namespace korvane

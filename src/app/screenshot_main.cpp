@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/settings.hpp"
 #include "ui/download_dialog.hpp"
+#include "ui/settings.hpp"
 
 using korvane::DownloadDialog;
 
@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
-    const korvane::Settings settings(QApplication::applicationDirPath());
-    DownloadDialog dialog(settings, DownloadDialog::Controls::Operator);
+    DownloadDialog dialog(korvane::Settings(QApplication::applicationDirPath()),
+                          DownloadDialog::Controls::Operator);
     dialog.findChild<QLineEdit*>(QStringLiteral("1001"))->setText(QString::fromLocal8Bit(argv[2]));
     dialog.findChild<QLineEdit*>(QStringLiteral("1003"))->setText(QString::fromLocal8Bit(argv[3]));
     dialog.show();

@@ -210,9 +210,7 @@ void AddDeviceCommand(CLI::App& app, const char* name, const char* description, 
                       std::initializer_list<std::string_view> examples, int& exit_code) {
     auto options = std::make_shared<DeviceCommandOptions>();
     CLI::App* command = app.add_subcommand(name, description);
-    AddDeviceListOptions(*command, options->addresses, options->targets_file);
-    command->add_flag("--json", options->json,
-                      "Print one JSON object per device on stdout instead of the result text");
+    AddDeviceOptions(*command, options->addresses, options->targets_file, options->json);
     AddRouteOptions(*command, options->route);
     command->footer(HelpFooter(examples));
     command->callback(

@@ -419,9 +419,7 @@ void AddDownloadCommand(CLI::App& app, int& exit_code) {
         "download",
         "Download FILE to the device at ADDR (port 21818), one datagram at a time; several "
         "devices (--ip repeated, --targets) are served in parallel");
-    AddDeviceListOptions(*command, options->addresses, options->targets_file);
-    command->add_flag("--json", options->json,
-                      "Print one JSON object per device on stdout instead of the result text");
+    AddDeviceOptions(*command, options->addresses, options->targets_file, options->json);
     command->add_flag("--quiet,-q", options->quiet, "Show no progress on stderr");
     command->add_flag("--fast", options->fast,
                       "Handle each acknowledgement the moment it arrives instead of at the "

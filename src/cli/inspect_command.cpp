@@ -6,8 +6,8 @@
 #include "base/hex.hpp"
 #include "cli/commands.hpp"
 #include "cli/firmware_errors.hpp"
-#include "download/md5_context.hpp"
 #include "download/packet_queue.hpp"
+#include "frontend/file_md5.hpp"
 #include "frontend/json_text.hpp"
 
 namespace korvane::cli {
@@ -27,9 +27,8 @@ int RunInspect(const InspectOptions& options) {
         return EXIT_BAD_INPUT;
     }
     const FirmwareImage& image = load.queue->Image();
-    // The file's own MD5, as md5sum prints it. The header carries the same
-    // digest, except for an empty file, whose header digest is all zeros.
-    const std::string md5 = ToHex(image.Length() == 0 ? Md5Context::Of({}) : image.Digest());
+    // The header carries the file's MD5, except for an empty file (all zeros).
+    const std::string md5 = FileMd5Hex(image);
     const std::string header_digest = ToHex(image.Digest());
     const std::string header = ToHex((*load.queue)[0].Bytes());
     if (options.json) {

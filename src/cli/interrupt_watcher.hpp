@@ -26,8 +26,6 @@ public:
     InterruptWatcher(const InterruptWatcher&) = delete;
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
-    // False when the watch could not be set up.
-    [[nodiscard]] bool Active() const noexcept { return thread_.joinable(); }
     // The first signal that arrived (SIGINT or SIGTERM); 0 while none has.
     [[nodiscard]] int Signal() const noexcept { return signal_.load(); }
 

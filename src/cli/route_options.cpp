@@ -19,21 +19,6 @@ std::string AddressText(in_addr address) {
 
 }  // namespace
 
-void AddDeviceListOptions(CLI::App& command, std::vector<std::string>& addresses,
-                          std::string& targets_file) {
-    command.add_option("--ip", addresses, "Device IPv4 address; repeat for several devices")
-        ->type_name("ADDR")
-        // One address per --ip, so that FILE after it is not taken for another.
-        ->allow_extra_args(false)
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    command
-        .add_option("--targets", targets_file,
-                    "File of device addresses, one a line ('#' comments, blank lines ignored; "
-                    "a regular file of at most 1 MiB); - reads them from standard input")
-        ->type_name("FILE");
-}
-
 void AddRouteOptions(CLI::App& command, RouteOptions& options) {
     command
         .add_option("--port", options.port, "The device's UDP port (simulators, port forwarding)")
@@ -50,6 +35,23 @@ void AddRouteOptions(CLI::App& command, RouteOptions& options) {
         ->type_name("NAME");
     command.add_flag("-v,--verbose", options.verbose,
                      "Trace every datagram sent and every reply on stderr");
+}
+
+void AddDeviceOptions(CLI::App& command, std::vector<std::string>& addresses,
+                      std::string& targets_file, bool& json) {
+    command.add_option("--ip", addresses, "Device IPv4 address; repeat for several devices")
+        ->type_name("ADDR")
+        // One address per --ip, so that FILE after it is not taken for another.
+        ->allow_extra_args(false)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command
+        .add_option("--targets", targets_file,
+                    "File of device addresses, one a line ('#' comments, blank lines ignored; "
+                    "a regular file of at most 1 MiB); - reads them from standard input")
+        ->type_name("FILE");
+    command.add_flag("--json", json,
+                     "Print one JSON object per device on stdout instead of the result text");
 }
 
 void StderrTrace::Sent(in_addr to, std::span<const std::uint8_t> head,

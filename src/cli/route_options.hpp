@@ -23,9 +23,10 @@ struct RouteOptions {
 
 void AddRouteOptions(CLI::App& command, RouteOptions& options);
 
-// --ip (repeatable) and --targets FILE, the devices of a subcommand.
-void AddDeviceListOptions(CLI::App& command, std::vector<std::string>& addresses,
-                          std::string& targets_file);
+// The devices to reach and the form of the result, as every subcommand that
+// sends to devices takes them: --ip ADDR (repeated), --targets FILE, --json.
+void AddDeviceOptions(CLI::App& command, std::vector<std::string>& addresses,
+                      std::string& targets_file, bool& json);
 
 // Writes one line per datagram sent and received on stderr, with the time
 // since it was made. Lives for one subcommand; safe from every thread.

@@ -89,11 +89,11 @@ Response DeviceResponder::OnEnd(std::span<const std::uint8_t> request, bool refu
     if (refuse || request.size() < 3) {
         return Answer(request, false);
     }
-    auto record = assembler_.Finish(SequenceOf(request));
+    auto record = assembler_.Finish();
     if (!record) {
         return Answer(request, false);
     }
-    Response response = Answer(request, record->ok);
+    Response response = Answer(request, record->verdict == TransferVerdict::Ok);
     response.finished = std::move(record);
     return response;
 }

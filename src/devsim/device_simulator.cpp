@@ -211,31 +211,27 @@ DeviceSimulator::~DeviceSimulator() {
     Stop();
 }
 
-bool DeviceSimulator::Start(std::string& error) {
+std::optional<std::string> DeviceSimulator::Start() {
     State& s = *state_;
     if (s.thread.joinable()) {
-        error = "already running";
-        return false;
+        return "already running";
     }
     const auto address = ParseDeviceAddress(s.options.bind_address);
     if (!address) {
-        error = "'" + s.options.bind_address + "' is not an IPv4 address";
-        return false;
+        return "'" + s.options.bind_address + "' is not an IPv4 address";
     }
     const std::string wanted = s.options.bind_address + ":" + std::to_string(s.options.port);
     if (!s.options.out_dir.empty()) {
         std::error_code failed;
         std::filesystem::create_directories(s.options.out_dir, failed);
         if (failed || !std::filesystem::is_directory(s.options.out_dir)) {
-            error = "cannot use output folder " + s.options.out_dir.string() + ": " +
-                    (failed ? failed.message() : "not a folder");
-            return false;
+            return "cannot use output folder " + s.options.out_dir.string() + ": " +
+                   (failed ? failed.message() : "not a folder");
         }
     }
     UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!socket) {
-        error = std::string("cannot make a UDP socket: ") + std::strerror(errno);
-        return false;
+        return std::string("cannot make a UDP socket: ") + std::strerror(errno);
     }
     // Room for a whole burst of requests: a sender that a late repeated
     // acknowledgement has let run ahead must find every datagram here, not
@@ -250,18 +246,15 @@ bool DeviceSimulator::Start(std::string& error) {
     local.sin_port = htons(s.options.port);
     local.sin_addr = *address;
     if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        error = "cannot bind " + wanted + ": " + std::strerror(errno);
-        return false;
+        return "cannot bind " + wanted + ": " + std::strerror(errno);
     }
     socklen_t size = sizeof local;
     if (::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&local), &size) != 0) {
-        error = "cannot read the bound address: " + std::string(std::strerror(errno));
-        return false;
+        return "cannot read the bound address: " + std::string(std::strerror(errno));
     }
     UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake) {
-        error = std::string("cannot make an eventfd: ") + std::strerror(errno);
-        return false;
+        return std::string("cannot make an eventfd: ") + std::strerror(errno);
     }
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
@@ -271,12 +264,11 @@ bool DeviceSimulator::Start(std::string& error) {
     try {
         s.thread = std::thread([&s] { s.Serve(); });
     } catch (const std::system_error& e) {
-        error = std::string("cannot start the service thread: ") + e.what();
         s.socket.Reset();
         s.wake.Reset();
-        return false;
+        return std::string("cannot start the service thread: ") + e.what();
     }
-    return true;
+    return std::nullopt;
 }
 
 void DeviceSimulator::Stop() {

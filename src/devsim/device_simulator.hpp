@@ -43,10 +43,10 @@ public:
     DeviceSimulator(const DeviceSimulator&) = delete;
     DeviceSimulator& operator=(const DeviceSimulator&) = delete;
 
-    // Binds and starts serving; false with `error` set (one line) when the
-    // address is not an IPv4 address, cannot be bound (in use, not local), or
-    // the output folder cannot be made.
-    [[nodiscard]] bool Start(std::string& error);
+    // Binds and starts serving. Why not, in one line, when the address is not
+    // an IPv4 address, cannot be bound (in use, not local), or the output
+    // folder cannot be made; nothing once it serves.
+    [[nodiscard]] std::optional<std::string> Start();
     // Ends the service thread and closes the socket. Idempotent; never call it
     // from an OnTransfer callback.
     void Stop();

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "base/hex.hpp"
@@ -105,21 +106,21 @@ void AddOptions(CLI::App& app, CommandLine& line) {
                  "an oversized one (6000 bytes)");
 }
 
-// Completes the options from what the flags gave; false after telling why.
-bool Finish(CommandLine& line) {
-    auto& o = line.options;
+// The simulator's options from what the flags gave; nothing after telling why not.
+std::optional<korvane::devsim::SimulatorOptions> OptionsOf(const CommandLine& line) {
+    korvane::devsim::SimulatorOptions o = line.options;
     if (!korvane::ParseDeviceAddress(o.bind_address)) {
         std::cerr << "korvane-devsim: --bind wants an IPv4 address, four numbers 0-255 such as "
                      "127.0.0.2, not '"
                   << o.bind_address << "'\n";
-        return false;
+        return std::nullopt;
     }
     if (!line.machine_code_hex.empty()) {
         const auto bytes = korvane::FromHex(line.machine_code_hex);
         if (!bytes || bytes->size() != o.machine_code.size()) {
             std::cerr << "korvane-devsim: --machine-code wants 16 hex digits, not '"
                       << line.machine_code_hex << "'\n";
-            return false;
+            return std::nullopt;
         }
         std::ranges::copy(*bytes, o.machine_code.begin());
     }
@@ -132,7 +133,7 @@ bool Finish(CommandLine& line) {
     o.faults.reply_delay = std::chrono::milliseconds(line.delay_ms);
     o.faults.late_duplicate = std::chrono::milliseconds(line.late_duplicate_ms);
     o.keep_history = false;  // a long-running device forgets each transfer once reported
-    return true;
+    return o;
 }
 
 }  // namespace
@@ -159,7 +160,8 @@ int main(int argc, char** argv) {
                   << "\nSee 'korvane-devsim --help'.\n";
         return EXIT_BAD_USAGE;
     }
-    if (!Finish(line)) {
+    const auto options = OptionsOf(line);
+    if (!options) {
         return EXIT_BAD_USAGE;
     }
 
@@ -172,16 +174,15 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     signal(SIGPIPE, SIG_IGN);  // a reader that went away must not kill the device
 
-    korvane::devsim::DeviceSimulator simulator(line.options);
+    korvane::devsim::DeviceSimulator simulator(*options);
     simulator.OnTransfer([](const korvane::devsim::TransferRecord& record) {
         std::cout << korvane::devsim::TransferJsonLine(record) << std::endl;
         if (!record.write_error.empty()) {
             std::cerr << "korvane-devsim: " << record.write_error << std::endl;
         }
     });
-    std::string error;
-    if (!simulator.Start(error)) {
-        std::cerr << "korvane-devsim: " << error << std::endl;
+    if (const auto error = simulator.Start()) {
+        std::cerr << "korvane-devsim: " << *error << std::endl;
         return EXIT_CANNOT_START;
     }
     std::cerr << "listening on " << simulator.ListeningOn() << std::endl;

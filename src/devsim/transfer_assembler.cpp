@@ -16,20 +16,8 @@ std::string_view VerdictText(TransferVerdict verdict) noexcept {
     return "mismatch";
 }
 
-bool SequencesInOrder(std::span<const std::uint16_t> sequences) noexcept {
-    std::uint16_t expected = 0;
-    for (const std::uint16_t sequence : sequences) {
-        if (sequence != expected) {
-            return false;
-        }
-        ++expected;
-    }
-    return true;
-}
-
 void TransferAssembler::Begin(std::uint16_t sequence, std::uint32_t length, const Digest& md5) {
     record_ = TransferRecord{.length = length, .declared_md5 = md5};
-    record_.sequences.push_back(sequence);
     next_sequence_ = static_cast<std::uint16_t>(sequence + 1);
     auto file = out_dir_.empty() ? nullptr : std::make_unique<PendingImage>(out_dir_);
     sink_.Restart(file.get());
@@ -42,7 +30,6 @@ ChunkOutcome TransferAssembler::Append(std::uint16_t sequence,
     if (!in_progress_) {
         return {};
     }
-    record_.sequences.push_back(sequence);
     if (sequence != next_sequence_ || payload.size() > record_.length - record_.received_length) {
         return {.ended = Close(true)};
     }
@@ -55,18 +42,16 @@ ChunkOutcome TransferAssembler::Append(std::uint16_t sequence,
     return {.accepted = true};
 }
 
-std::optional<TransferRecord> TransferAssembler::Finish(std::uint16_t sequence) {
+std::optional<TransferRecord> TransferAssembler::Finish() {
     if (!in_progress_) {
         return std::nullopt;
     }
-    record_.sequences.push_back(sequence);
     return Close(false);
 }
 
 TransferRecord TransferAssembler::Close(bool refused) {
     in_progress_ = false;
     TransferRecord record = std::exchange(record_, TransferRecord{});
-    record.sequences_in_order = SequencesInOrder(record.sequences);
     record.md5 = sink_.Finish();
     // The system sends an empty file with an all-zero digest field rather than
     // the MD5 of no bytes; both stand for an empty image.
@@ -74,12 +59,10 @@ TransferRecord TransferAssembler::Close(bool refused) {
                                 (record.received_length == 0 && record.declared_md5 == Digest{});
     const bool ok = !refused && record.received_length == record.length && digest_matches;
     record.verdict = ok ? TransferVerdict::Ok : TransferVerdict::Mismatch;
-    record.ok = ok;
     const std::unique_ptr<PendingImage> file = std::move(file_);  // removed unless kept
     if (ok && file) {
         record.path = file->Keep(record.md5);
         if (record.path.empty()) {
-            record.ok = false;
             record.verdict = TransferVerdict::WriteFailed;
             record.write_error = file->Error();
         }

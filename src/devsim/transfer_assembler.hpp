@@ -26,7 +26,7 @@ struct ChunkOutcome {
 // header. A chunk out of sequence (header k: data k+1, k+2 ... mod 2^16) or
 // one that would go past the declared length ends the transfer as a
 // mismatch: the device cannot put the file together any more. The end
-// datagram's own sequence is only recorded. With an out_dir a good image is
+// datagram's own sequence is not looked at. With an out_dir a good image is
 // kept as out_dir/<md5>.bin (written while it arrives, see ChunkSink; one that
 // cannot be written is refused at its end as WriteFailed), else in the record.
 // One thread at a time.
@@ -43,9 +43,7 @@ public:
 
     // Finishes the transfer with verdict Ok, Mismatch or WriteFailed; nothing
     // when none is in progress.
-    [[nodiscard]] std::optional<TransferRecord> Finish(std::uint16_t sequence);
-
-    [[nodiscard]] bool InProgress() const noexcept { return in_progress_; }
+    [[nodiscard]] std::optional<TransferRecord> Finish();
 
 private:
     // Ends the transfer in progress and judges it; a refused one is a Mismatch.
@@ -58,8 +56,5 @@ private:
     ChunkSink sink_;                      // declared after file_: stops writing to it first
     TransferRecord record_;
 };
-
-// True when `sequences` run 0, 1, 2 ... with the 16-bit wrap-around.
-[[nodiscard]] bool SequencesInOrder(std::span<const std::uint16_t> sequences) noexcept;
 
 }  // namespace korvane::devsim

@@ -25,17 +25,12 @@ enum class TransferVerdict {
 struct TransferRecord {
     std::uint32_t length = 0;         // as the header declared it
     Digest md5{};                     // MD5 of the bytes received
-    bool ok = false;                  // length and MD5 matched the header (and it was written)
     std::filesystem::path path;       // out_dir/<md5>.bin when written
     std::vector<std::uint8_t> image;  // what arrived, when not written to a file as it came
-    // Of every datagram of the transfer in arrival order, a refused chunk's included.
-    std::vector<std::uint16_t> sequences;
 
     std::uint64_t received_length = 0;  // bytes received and kept
     Digest declared_md5{};              // as the header declared it
     TransferVerdict verdict = TransferVerdict::Mismatch;
-    // The sequences ran 0, 1, 2 ... (mod 2^16) with nothing repeated or skipped.
-    bool sequences_in_order = false;
     std::string write_error;  // why the image could not be written (WriteFailed)
     // Data and end datagrams that came while the one before them was unanswered.
     std::uint64_t overtaken = 0;

@@ -14,6 +14,7 @@
 #include "download/download_outcome.hpp"
 #include "download/packet_queue.hpp"
 #include "link/device_link.hpp"
+#include "link/device_reply_handler.hpp"
 #include "link/link_route.hpp"
 #include "link/protocol.hpp"
 #include "link/reply_rules.hpp"

@@ -9,24 +9,23 @@
 
 namespace korvane {
 
-LoadStatus OpenFirmwareFile(const std::filesystem::path& path, FirmwareFile& file) {
+FirmwareFile OpenFirmwareFile(const std::filesystem::path& path) {
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is
     // dropped again once the path is known to be a regular file.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
-        return errno == ENOENT || errno == ENOTDIR ? LoadStatus::NotFound : LoadStatus::Unreadable;
+        return {.status = errno == ENOENT || errno == ENOTDIR ? LoadStatus::NotFound
+                                                              : LoadStatus::Unreadable};
     }
     struct stat info {};
     if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         ::fcntl(fd.Get(), F_SETFL, 0) != 0) {
-        return LoadStatus::Unreadable;
+        return {.status = LoadStatus::Unreadable};
     }
     if (static_cast<std::uint64_t>(info.st_size) > std::numeric_limits<std::uint32_t>::max()) {
-        return LoadStatus::TooLarge;
+        return {.status = LoadStatus::TooLarge};
     }
-    file.fd = std::move(fd);
-    file.length = static_cast<std::uint32_t>(info.st_size);
-    return LoadStatus::Loaded;
+    return {.fd = std::move(fd), .length = static_cast<std::uint32_t>(info.st_size)};
 }
 
 std::optional<std::size_t> ReadFully(int fd, std::span<std::uint8_t> out) {

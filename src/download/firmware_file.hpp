@@ -19,8 +19,10 @@ enum class LoadStatus {
     NoMemory,    // the buffer could not be allocated
 };
 
-// A firmware file opened for reading, with its length as the header carries it.
+// A firmware file opened for reading, with its length as the header carries
+// it; or why it could not be opened (the descriptor is then not valid).
 struct FirmwareFile {
+    LoadStatus status = LoadStatus::Loaded;
     UniqueFd fd;
     std::uint32_t length = 0;
 };
@@ -28,7 +30,7 @@ struct FirmwareFile {
 // Opens the file at `path` for reading. Only a regular file is accepted: the
 // open of a FIFO would otherwise wait for a writer, and a folder or device has
 // no firmware to read. Files of 4 GiB or more are refused (TooLarge).
-[[nodiscard]] LoadStatus OpenFirmwareFile(const std::filesystem::path& path, FirmwareFile& file);
+[[nodiscard]] FirmwareFile OpenFirmwareFile(const std::filesystem::path& path);
 
 // Reads until `out` is full or the file ends. The count read (short only at
 // the end of the file), nothing on a read error.

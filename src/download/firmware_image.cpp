@@ -120,16 +120,14 @@ void FirmwareImage::Clear() noexcept {
 }
 
 LoadStatus FirmwareImage::Load(const std::filesystem::path& path) {
-    Clear();
-    FirmwareFile file;
-    if (const LoadStatus opened = OpenFirmwareFile(path, file); opened != LoadStatus::Loaded) {
-        return opened;
-    }
-    return Load(std::move(file));
+    return Load(OpenFirmwareFile(path));
 }
 
 LoadStatus FirmwareImage::Load(FirmwareFile file) {
     Clear();
+    if (file.status != LoadStatus::Loaded) {
+        return file.status;
+    }
     if (file.length != 0) {
         // calloc rather than new[]: memory fresh from the system is zero
         // already, so a large buffer costs no extra pass before it is read.

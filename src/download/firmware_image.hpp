@@ -30,7 +30,8 @@ public:
     // folder, a FIFO, a device) is Unreadable; a FIFO is refused without
     // waiting for a writer. On any failure the image is empty.
     [[nodiscard]] LoadStatus Load(const std::filesystem::path& path);
-    // The same for a file already opened (and measured) by OpenFirmwareFile.
+    // The same for a file opened (and measured) by OpenFirmwareFile; one that
+    // could not be opened gives the status it came with.
     [[nodiscard]] LoadStatus Load(FirmwareFile file);
 
     [[nodiscard]] std::span<const std::uint8_t> Data() const noexcept {

@@ -32,9 +32,9 @@ DeviceList CollectDevices(std::span<const std::string> ip_options,
                                             std::string(DescribeTargetsFileStatus(file.status))};
             return list;
         }
-        for (std::size_t i = 0; i < file.targets.size(); ++i) {
-            list.devices.push_back({.text = std::move(file.targets[i]),
-                                    .origin = name + ":" + std::to_string(file.lines[i])});
+        for (TargetLine& target : file.targets) {
+            list.devices.push_back({.text = std::move(target.text),
+                                    .origin = name + ":" + std::to_string(target.line)});
         }
     }
     if (list.devices.empty()) {

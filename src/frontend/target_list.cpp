@@ -39,11 +39,7 @@ TargetsFile ReadAndParse(int fd) {
         return {.status = TargetsFileStatus::TooLarge};
     }
     content.resize(*read);
-    TargetsFile file{.status = TargetsFileStatus::Read};
-    for (TargetLine& target : ParseTargetLines(content)) {
-        file.targets.push_back(std::move(target.text));
-        file.lines.push_back(target.line);
-    }
+    TargetsFile file{.targets = ParseTargetLines(content)};
     if (file.targets.empty()) {
         file.status = TargetsFileStatus::NoAddress;
     }
@@ -80,20 +76,12 @@ std::vector<TargetLine> ParseTargetLines(std::string_view text) {
     return targets;
 }
 
-std::vector<std::string> ParseTargetList(std::string_view text) {
-    std::vector<std::string> targets;
-    for (TargetLine& target : ParseTargetLines(text)) {
-        targets.push_back(std::move(target.text));
-    }
-    return targets;
-}
-
 TargetsFile ReadTargetsFile(const std::filesystem::path& path) {
     if (path == TARGETS_FROM_STDIN) {
         return ReadAndParse(STDIN_FILENO);
     }
-    FirmwareFile file;
-    switch (OpenFirmwareFile(path, file)) {
+    const FirmwareFile file = OpenFirmwareFile(path);
+    switch (file.status) {
         case LoadStatus::Loaded:
             break;
         case LoadStatus::NotFound:

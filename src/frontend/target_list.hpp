@@ -24,8 +24,6 @@ struct TargetLine {
     friend bool operator==(const TargetLine&, const TargetLine&) = default;
 };
 [[nodiscard]] std::vector<TargetLine> ParseTargetLines(std::string_view text);
-// The addresses of ParseTargetLines alone.
-[[nodiscard]] std::vector<std::string> ParseTargetList(std::string_view text);
 
 // The path that stands for standard input, and the name it goes by in messages.
 inline constexpr std::string_view TARGETS_FROM_STDIN = "-";
@@ -43,8 +41,7 @@ enum class TargetsFileStatus {
 
 struct TargetsFile {
     TargetsFileStatus status = TargetsFileStatus::Read;
-    std::vector<std::string> targets;  // when Read: at least one
-    std::vector<std::size_t> lines;    // the line each of `targets` stands on
+    std::vector<TargetLine> targets;  // when Read: at least one
 };
 
 // Reads and parses the targets file at `path`, or standard input to its end

@@ -25,9 +25,6 @@ public:
     PacketRecord(std::span<const std::uint8_t> head, std::span<const std::uint8_t> payload,
                  std::uint32_t sequence) noexcept;
 
-    [[nodiscard]] std::uint16_t Length() const noexcept {
-        return static_cast<std::uint16_t>(head_length_ + payload_.size());
-    }
     [[nodiscard]] std::uint16_t Sequence() const noexcept { return sequence_; }
     [[nodiscard]] std::span<const std::uint8_t> Head() const noexcept {
         return std::span(head_).first(head_length_);

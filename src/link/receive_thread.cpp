@@ -53,10 +53,16 @@ bool ReceiveOne(int socket_fd, UdpEndpoint& endpoint, int flags) {
     return true;
 }
 
+namespace {
+
+// Drains `socket_fd` without waiting, in order of arrival, until nothing is
+// pending or `stop` is set.
 void DrainSocket(int socket_fd, UdpEndpoint& endpoint, const std::atomic<bool>& stop) {
     while (!stop.load() && ReceiveOne(socket_fd, endpoint, MSG_DONTWAIT)) {
     }
 }
+
+}  // namespace
 
 ReceiveThread::ReceiveThread(UdpEndpoint& endpoint, int socket_fd)
     : endpoint_(endpoint), socket_fd_(socket_fd) {}

@@ -15,10 +15,6 @@ class UdpEndpoint;
 // datagram (dropped), an error.
 bool ReceiveOne(int socket_fd, UdpEndpoint& endpoint, int flags);
 
-// Drains `socket_fd` without waiting, in order of arrival, until nothing is
-// pending or `stop` is set.
-void DrainSocket(int socket_fd, UdpEndpoint& endpoint, const std::atomic<bool>& stop);
-
 // The receive loop of one UdpEndpoint, on a thread of its own: waits at most
 // 100 ms for the socket to become readable, drains it (each datagram handed to
 // the endpoint with its kernel arrival stamp, in order of arrival), pauses 10 ms, and again until

@@ -28,7 +28,7 @@ UdpEndpoint::UdpEndpoint(DeviceReplyHandler& owner, ReceiveMode mode)
     : owner_(owner), mode_(mode) {}
 
 UdpEndpoint::~UdpEndpoint() {
-    UdpEndpoint::Close();
+    Close();
 }
 
 std::error_code UdpEndpoint::Open() {
@@ -102,19 +102,17 @@ std::error_code UdpEndpoint::Send(std::span<const std::uint8_t> head,
     return {};
 }
 
-bool UdpEndpoint::Close() {
+void UdpEndpoint::Close() {
     // The thread first, so the receive loop never works on a closed socket.
     if (receive_thread_) {
         receive_thread_->Stop();
         receive_thread_.reset();
     }
     socket_.Reset();
-    return true;
 }
 
-bool UdpEndpoint::OnReceive(std::span<const std::uint8_t> datagram) {
+void UdpEndpoint::OnReceive(std::span<const std::uint8_t> datagram) {
     owner_.HandleDeviceReply(datagram);
-    return true;
 }
 
 void UdpEndpoint::OnArrival(std::span<const std::uint8_t> datagram, std::int64_t arrived_ns) {
@@ -124,7 +122,7 @@ void UdpEndpoint::OnArrival(std::span<const std::uint8_t> datagram, std::int64_t
         route_.trace->Received(remote_address_, datagram, stale);
     }
     if (!stale) {
-        (void)OnReceive(datagram);
+        OnReceive(datagram);
     }
 }
 

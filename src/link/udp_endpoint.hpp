@@ -23,9 +23,7 @@ namespace korvane {
 // port, and replies come back to it. One endpoint serves one
 // exchange (a download, a maintenance request) as a local object of the
 // thread that uses it; destroying it stops the receive thread, then closes the
-// socket. The owner must outlive the endpoint. A class that overrides
-// OnReceive must Close() in its own destructor: the receive thread calls
-// OnReceive until it is stopped.
+// socket. The owner must outlive the endpoint.
 //
 // A reply can only answer a request sent before it arrived. The kernel stamps
 // every datagram as it arrives; one stamped before the latest send (a
@@ -43,7 +41,7 @@ public:
     };
 
     explicit UdpEndpoint(DeviceReplyHandler& owner, ReceiveMode mode = ReceiveMode::Thread);
-    virtual ~UdpEndpoint();
+    ~UdpEndpoint();
     UdpEndpoint(const UdpEndpoint&) = delete;
     UdpEndpoint& operator=(const UdpEndpoint&) = delete;
 
@@ -55,15 +53,13 @@ public:
 
     // No error when the socket exists, allows broadcast, is bound as the
     // route asks and (ReceiveMode::Thread) the receive thread runs.
-    [[nodiscard]] virtual std::error_code Open();
+    [[nodiscard]] std::error_code Open();
     // Sends `head` followed by `tail` as one datagram, without copying them
     // together; the system's error when it cannot go out (EINVAL when empty).
-    [[nodiscard]] virtual std::error_code Send(std::span<const std::uint8_t> head,
-                                               std::span<const std::uint8_t> tail = {});
-    // Stops the receive thread, then closes the socket. Always true.
-    virtual bool Close();
-    // Hands one received datagram to the owner (receive thread). Always true.
-    virtual bool OnReceive(std::span<const std::uint8_t> datagram);
+    [[nodiscard]] std::error_code Send(std::span<const std::uint8_t> head,
+                                       std::span<const std::uint8_t> tail = {});
+    // Stops the receive thread, then closes the socket.
+    void Close();
 
     // Called by the receive thread for every datagram, with the kernel's
     // arrival stamp (CLOCK_REALTIME nanoseconds; 0 when the kernel gave none):
@@ -78,6 +74,9 @@ public:
     [[nodiscard]] std::uint16_t LocalPort() const;
 
 private:
+    // Hands one received datagram to the owner, on the thread that received it.
+    void OnReceive(std::span<const std::uint8_t> datagram);
+
     DeviceReplyHandler& owner_;
     const ReceiveMode mode_;
     in_addr remote_address_{};

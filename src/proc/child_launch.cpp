@@ -19,41 +19,40 @@ struct Pipe {
     UniqueFd write;
 };
 
+// Each step of the start gives 0 or the error number that stops it.
+
 // pipe2 with O_CLOEXEC: no window in which another thread's child could
 // inherit the new ends.
-[[nodiscard]] bool MakePipe(Pipe& pipe, int& error) {
+[[nodiscard]] int MakePipe(Pipe& pipe) {
     std::array<int, 2> fds{-1, -1};
     if (::pipe2(fds.data(), O_CLOEXEC) != 0) {
-        error = errno;
-        return false;
+        return errno;
     }
     pipe.read.Reset(fds[0]);
     pipe.write.Reset(fds[1]);
-    return true;
+    return 0;
 }
 
 // A child's end must not sit on 0, 1 or 2 (possible when this process runs
 // with a standard stream closed), or placing one end would overwrite another.
-[[nodiscard]] bool KeepAboveStdio(UniqueFd& fd, int& error) {
+[[nodiscard]] int KeepAboveStdio(UniqueFd& fd) {
     if (fd.Get() > STDERR_FILENO) {
-        return true;
+        return 0;
     }
     const int moved = ::fcntl(fd.Get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     if (moved < 0) {
-        error = errno;
-        return false;
+        return errno;
     }
     fd.Reset(moved);
-    return true;
+    return 0;
 }
 
-[[nodiscard]] bool MakeNonBlocking(const UniqueFd& fd, int& error) {
+[[nodiscard]] int MakeNonBlocking(const UniqueFd& fd) {
     const int flags = ::fcntl(fd.Get(), F_GETFL);
     if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
-        error = errno;
-        return false;
+        return errno;
     }
-    return true;
+    return 0;
 }
 
 // posix_spawn's attribute and file-action objects, destroyed on every path.
@@ -74,7 +73,7 @@ public:
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-    // Returns 0 or the error number of the first step that failed.
+    // 0, or the error number of the first of its steps that failed.
     [[nodiscard]] int Prepare(int child_stdin, int child_stdout, int child_stderr) {
         if (!actions_ok_ || !attributes_ok_) {
             return ENOMEM;
@@ -129,19 +128,19 @@ LaunchedChild LaunchChild(std::span<const std::string> words) {
         child.error = ENOENT;
         return child;
     }
+    const auto failed = [&child](int error) {
+        child.error = error;
+        return error != 0;
+    };
     Pipe in;
     Pipe out;
     Pipe err;
-    if (!MakePipe(in, child.error) || !MakePipe(out, child.error) || !MakePipe(err, child.error) ||
-        !KeepAboveStdio(in.read, child.error) || !KeepAboveStdio(out.write, child.error) ||
-        !KeepAboveStdio(err.write, child.error) || !MakeNonBlocking(out.read, child.error) ||
-        !MakeNonBlocking(err.read, child.error)) {
-        return child;
-    }
-
     SpawnSetup setup;
-    if (const int e = setup.Prepare(in.read.Get(), out.write.Get(), err.write.Get())) {
-        child.error = e;
+    if (failed(MakePipe(in)) || failed(MakePipe(out)) || failed(MakePipe(err)) ||
+        failed(KeepAboveStdio(in.read)) || failed(KeepAboveStdio(out.write)) ||
+        failed(KeepAboveStdio(err.write)) || failed(MakeNonBlocking(out.read)) ||
+        failed(MakeNonBlocking(err.read)) ||
+        failed(setup.Prepare(in.read.Get(), out.write.Get(), err.write.Get()))) {
         return child;
     }
     // posix_spawnp wants mutable strings; it does not change them.
@@ -154,10 +153,8 @@ LaunchedChild LaunchChild(std::span<const std::string> words) {
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    const int e = ::posix_spawnp(&pid, argv.front(), setup.Actions(), setup.Attributes(),
-                                 argv.data(), environ);
-    if (e != 0) {
-        child.error = e;
+    if (failed(::posix_spawnp(&pid, argv.front(), setup.Actions(), setup.Attributes(), argv.data(),
+                              environ))) {
         return child;
     }
     child.pid = pid;

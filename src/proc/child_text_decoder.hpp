@@ -36,9 +36,6 @@ public:
     // At end of data: whatever is held back, as U+FFFD (empty when nothing is).
     [[nodiscard]] std::string Flush();
 
-    // True when the text is converted with iconv (not passed through as UTF-8).
-    [[nodiscard]] bool Converts() const noexcept { return converter_ != NO_CONVERTER; }
-
 private:
     static inline const iconv_t NO_CONVERTER = reinterpret_cast<iconv_t>(-1);
 

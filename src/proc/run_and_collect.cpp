@@ -56,19 +56,18 @@ RunOutcome RunAndStream(const std::string& command, const ChildOutputHandler& on
     return outcome;
 }
 
-RunOutcome RunAndCollect(const std::string& command, std::string& output,
-                         std::chrono::milliseconds limit) {
+CollectedRun RunAndCollect(const std::string& command, std::chrono::milliseconds limit) {
     std::mutex mutex;  // the two readers append at the same moment
     std::string collected;
-    const RunOutcome outcome = RunAndStream(
+    CollectedRun run{RunAndStream(
         command,
         [&](ChildStream /*stream*/, std::string_view text) {
             const std::lock_guard lock(mutex);
             collected.append(text);
         },
-        limit);
-    output = std::move(collected);
-    return outcome;
+        limit)};
+    run.output = std::move(collected);
+    return run;
 }
 
 }  // namespace korvane

@@ -46,8 +46,11 @@ RunOutcome RunAndStream(const std::string& command, const ChildOutputHandler& on
                         const std::function<bool()>& interrupted = {});
 
 // RunAndStream with everything the command printed on both streams, in the
-// order read, put into `output`.
-RunOutcome RunAndCollect(const std::string& command, std::string& output,
-                         std::chrono::milliseconds limit = RUN_AND_COLLECT_LIMIT);
+// order read, kept in `output`.
+struct CollectedRun : RunOutcome {
+    std::string output;
+};
+[[nodiscard]] CollectedRun RunAndCollect(const std::string& command,
+                                         std::chrono::milliseconds limit = RUN_AND_COLLECT_LIMIT);
 
 }  // namespace korvane

@@ -63,7 +63,7 @@ void DownloadDialog::OnPing() {
     }
     std::string output;
     const std::string command = PingCommandLine(address_text.toStdString());
-    RunWhileWindowWaits(*this, [&](const GuiCall&) { (void)RunAndCollect(command, output); });
+    RunWhileWindowWaits(*this, [&](const GuiCall&) { output = RunAndCollect(command).output; });
     PingOutputDialog dialog(QString::fromUtf8(output.data(), static_cast<qsizetype>(output.size())),
                             this);
     dialog.exec();

@@ -34,10 +34,10 @@ void ShowRefusal(QWidget* parent, const DownloadRefusal& refusal) {
 
 }  // namespace
 
-DownloadDialog::DownloadDialog(const Settings& settings, Controls controls,
-                               const StartValues& start, QWidget* parent)
+DownloadDialog::DownloadDialog(Settings settings, Controls controls, const StartValues& start,
+                               QWidget* parent)
     : QDialog(parent),
-      settings_(settings),
+      settings_(std::move(settings)),
       inbox_([this](const TaggedNotification& tagged) { OnNotification(tagged); }) {
     Layout(controls);
     OnInitDialog(start);

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/settings.hpp"
 #include "download/download_worker.hpp"
 #include "link/device_link.hpp"
 #include "ui/notification_inbox.hpp"
+#include "ui/settings.hpp"
 #include "ui/text_progress_bar.hpp"
 
 namespace korvane {
@@ -36,11 +36,11 @@ enum DialogControl : int {
 // without one are named "group-percentage", "group-communication",
 // "group-file", "label-ip" and "label-machine-code".
 //
-// Owns the DeviceLink (AckEvent, AbortFlag) shared by the download and the
-// device commands, the inbox where their notifications arrive, and the
-// current DownloadWorker. Every way the dialog ends (Quit, Escape, Enter,
-// close box) and its destruction stop and join a running job first, so no
-// thread outlives it. Made, used and destroyed on the GUI thread.
+// Owns its Settings, the DeviceLink (AckEvent, AbortFlag) shared by the
+// download and the device commands, the inbox where their notifications
+// arrive, and the current DownloadWorker. Every way the dialog ends (Quit,
+// Escape, Enter, close box) and its destruction stop and join a running job
+// first, so no thread outlives it. Made, used and destroyed on the GUI thread.
 class DownloadDialog final : public QDialog {
 public:
     // Operator: the service controls stay hidden (and their buttons disabled);
@@ -53,7 +53,7 @@ public:
         QString address;
         QString firmware_path;
     };
-    DownloadDialog(const Settings& settings, Controls controls, const StartValues& start = {},
+    DownloadDialog(Settings settings, Controls controls, const StartValues& start = {},
                    QWidget* parent = nullptr);
     ~DownloadDialog() override;
     DownloadDialog(const DownloadDialog&) = delete;
@@ -89,7 +89,7 @@ private:
     // Abandons and joins a running job; true when one was still running.
     bool StopJob();
 
-    const Settings& settings_;
+    Settings settings_;
     QString firmware_path_;  // the path box's text, as last exchanged
     TextProgressBar* progress_bar_ = nullptr;
     QLineEdit* address_edit_ = nullptr;

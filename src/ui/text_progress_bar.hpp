@@ -30,7 +30,6 @@ public:
     [[nodiscard]] QString Caption() const { return caption_; }
 
     [[nodiscard]] int Position() const { return position_; }
-    [[nodiscard]] int Minimum() const { return minimum_; }
     [[nodiscard]] int Maximum() const { return maximum_; }
 
 protected:

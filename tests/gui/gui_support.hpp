@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/settings.hpp"
 #include "ui/download_dialog.hpp"
+#include "ui/settings.hpp"
 
 namespace korvane::testing {
 
@@ -55,8 +55,7 @@ inline std::unique_ptr<DownloadDialog> MakeDialog(
     const QString& address = {}, const QString& path = {},
     DownloadDialog::Controls controls = DownloadDialog::Controls::Operator,
     const DownloadDialog::StartValues& start = {}) {
-    static const Settings settings(QDir::tempPath());
-    auto dialog = std::make_unique<DownloadDialog>(settings, controls, start);
+    auto dialog = std::make_unique<DownloadDialog>(Settings(QDir::tempPath()), controls, start);
     if (!address.isNull()) {
         dialog->findChild<QLineEdit*>(QStringLiteral("1001"))->setText(address);
     }

@@ -14,8 +14,8 @@
 
 #include "proc/ping_command_line.hpp"
 #include "proc/run_and_collect.hpp"
+#include "support/child_process.hpp"
 #include "support/child_scripts.hpp"
-#include "support/run_process.hpp"
 
 // Pings only loopback addresses 127.0.93.x.
 namespace korvane {
@@ -145,30 +145,30 @@ TEST(RunAndCollect, GathersAllTheCommandPrintedWithinTheLimit) {
     testing::TempDir dir;
     const auto script =
         WriteScript(dir, "both.sh", "echo to-err >&2\necho \"$@\"\n(sleep 0.1; seq 20000) &\n");
-    std::string output;
-    RunOutcome outcome = RunAndCollect(script.string() + " $HOME a;b `id` 'x y' >x", output);
-    EXPECT_TRUE(outcome.started && !outcome.timed_out);
-    EXPECT_EQ(outcome.exit_status, 0);
+    CollectedRun run = RunAndCollect(script.string() + " $HOME a;b `id` 'x y' >x");
+    EXPECT_TRUE(run.started && !run.timed_out);
+    EXPECT_EQ(run.exit_status, 0);
     std::string out = "$HOME a;b `id` 'x y' >x\n";
     for (int i = 1; i <= 20000; ++i) {
         out += std::to_string(i) + "\n";
     }
-    const auto err = output.find("to-err\n");
+    const auto err = run.output.find("to-err\n");
     ASSERT_NE(err, std::string::npos);
-    EXPECT_EQ(output.erase(err, 7), out);
+    EXPECT_EQ(run.output.erase(err, 7), out);
 
-    EXPECT_FALSE(RunAndCollect("/nonexistent-korvane/ping -c 4 x", output).started);
-    EXPECT_EQ(output, "Unable to start /nonexistent-korvane/ping -c 4 x\n");
+    run = RunAndCollect("/nonexistent-korvane/ping -c 4 x");
+    EXPECT_FALSE(run.started);
+    EXPECT_EQ(run.output, "Unable to start /nonexistent-korvane/ping -c 4 x\n");
 
     EXPECT_EQ(RUN_AND_COLLECT_LIMIT, 60s);
     const auto endless =
         WriteScript(dir, "endless.sh", "trap '' TERM\necho before\nwhile :; do sleep 1; done\n");
     const auto start = std::chrono::steady_clock::now();
-    outcome = RunAndCollect(endless.string(), output, 300ms);
+    run = RunAndCollect(endless.string(), 300ms);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
-    EXPECT_TRUE(outcome.timed_out);
-    EXPECT_EQ(outcome.exit_status, 128 + SIGKILL);
-    EXPECT_EQ(output, "before\n");
+    EXPECT_TRUE(run.timed_out);
+    EXPECT_EQ(run.exit_status, 128 + SIGKILL);
+    EXPECT_EQ(run.output, "before\n");
 }
 
 // What the command prints reaches the handler while it runs, each stream
@@ -210,9 +210,10 @@ TEST(RunAndStream, HandsOverTheOutputAsItComesAndPassesAnInterruptOn) {
 }
 
 TEST(Ping, SendsFourEchoRequestsWithTheTypedWordsAsArguments) {
-    std::string output;
-    EXPECT_EQ(RunAndCollect(PingCommandLine("127.0.93.1 -i 0.2"), output).exit_status, 0);
-    EXPECT_NE(output.find("4 packets transmitted, 4 received"), std::string::npos) << output;
+    const CollectedRun run = RunAndCollect(PingCommandLine("127.0.93.1 -i 0.2"));
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_NE(run.output.find("4 packets transmitted, 4 received"), std::string::npos)
+        << run.output;
 }
 
 }  // namespace

@@ -19,9 +19,10 @@ TEST(DeviceSimulator, ForgetsReportedTransfersWithoutHistoryAndStopsDuringADelay
     DeviceSimulator device(
         {.bind_address = "127.0.92.1", .faults = {.reply_delay = 200ms}, .keep_history = false});
     std::atomic<int> reported{0};
-    device.OnTransfer([&reported](const TransferRecord& record) { reported += record.ok; });
-    std::string error;
-    ASSERT_TRUE(device.Start(error)) << error;
+    device.OnTransfer([&reported](const TransferRecord& record) {
+        reported += record.verdict == TransferVerdict::Ok;
+    });
+    ASSERT_EQ(device.Start(), std::nullopt);
     LoopbackSocket client;
     for (const auto text : {ABC_HEADER, ABC_DATA, ABC_END}) {
         ASSERT_TRUE(client.SendTo("127.0.92.1", DEVICE_PORT, Hex(text)));

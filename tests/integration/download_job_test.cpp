@@ -112,7 +112,7 @@ TEST_P(DownloadJob, FilesArriveWholeWithExactProgress) {
         EXPECT_EQ(job.posts.back(), (Notification{.code = UM_DOWNLOAD_DONE, .first = 1}));
         ASSERT_TRUE(device->WaitForTransfers(1, 5s));
         const auto transfer = device->Transfers().at(0);
-        EXPECT_TRUE(transfer.ok);
+        EXPECT_EQ(transfer.verdict, devsim::TransferVerdict::Ok);
         EXPECT_EQ(transfer.image, testing::SampleBytes(size));  // and in order: else refused
         EXPECT_EQ(device->Overtaken(), 0u);
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "devsim/device_simulator.hpp"
@@ -15,8 +16,7 @@ namespace korvane::testing {
     const std::string& address, devsim::FaultPlan faults = {}) {
     auto device = std::make_unique<devsim::DeviceSimulator>(
         devsim::SimulatorOptions{.bind_address = address, .faults = faults});
-    std::string error;
-    EXPECT_TRUE(device->Start(error)) << error;
+    EXPECT_EQ(device->Start(), std::nullopt);
     return device;
 }
 

@@ -122,12 +122,14 @@ TEST(ProgressText, EstimateFromRecentAcknowledgements) {
 }
 
 TEST(TargetList, OneAddressPerLineWhateverTheLineEnds) {
-    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-        {"# rack\n127.0.6.1\n\n  127.0.6.2  # spare\n\t\n  #\n", {"127.0.6.1", "127.0.6.2"}},
-        {"\xEF\xBB\xBF# BOM\r\na\r\nb\r# x\rc", {"a", "b", "c"}},  // CRLF, CR, no last line end
+    const std::vector<std::pair<std::string, std::vector<TargetLine>>> cases = {
+        {"# rack\n127.0.6.1\n\n  127.0.6.2  # spare\n\t\n  #\n",
+         {{"127.0.6.1", 2}, {"127.0.6.2", 4}}},
+        {"\xEF\xBB\xBF# BOM\r\na\r\nb\r# x\rc",
+         {{"a", 2}, {"b", 3}, {"c", 5}}},  // CRLF, CR, no last end
     };
     for (const auto& [text, targets] : cases) {
-        EXPECT_EQ(ParseTargetList(text), targets) << text;
+        EXPECT_EQ(ParseTargetLines(text), targets) << text;
     }
 }
 

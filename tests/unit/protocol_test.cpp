@@ -10,7 +10,7 @@
 #include "base/messages.hpp"
 #include "download/start_download.hpp"
 #include "link/device_address.hpp"
-#include "link/device_link.hpp"
+#include "link/protocol.hpp"
 #include "link/reply_rules.hpp"
 #include "support/sample_bytes.hpp"
 #include "support/temp_dir.hpp"
@@ -108,21 +108,20 @@ TEST(ReplyRules, ADeviceEchoesWhenHeaderAndFirstDataRepliesCarryTheirSequence) {
     }
 }
 
-// The reply's notification stands in the queue before the sender is released.
-TEST(ReplyRules, LinkPostsBeforeReleasingTheSender) {
+// The reply's notification stands in the queue before the sender is released
+// (the command line reads the machine code as soon as its wait ends).
+TEST(ReplyRules, EffectsPostBeforeReleasingTheSender) {
     struct Probe final : NotificationSink {
-        DeviceLink* link = nullptr;
+        AckEvent ack;
         bool released_first = true;
         void Post(const Notification&) noexcept override {
-            released_first =
-                link->Ack().WaitFor(std::chrono::milliseconds(0)) == AckWait::Acknowledged;
+            released_first = ack.WaitFor(std::chrono::milliseconds(0)) == AckWait::Acknowledged;
         }
     } probe;
-    DeviceLink link(probe);
-    probe.link = &link;
-    link.HandleDeviceReply(Hex("12 00 01 06"));
+    AbortFlag abort{false};
+    ApplyReplyEffects({.post = ACKED, .set_ack = true}, probe.ack, abort, probe);
     EXPECT_FALSE(probe.released_first);
-    EXPECT_EQ(link.Ack().WaitFor(std::chrono::milliseconds(0)), AckWait::Acknowledged);
+    EXPECT_EQ(probe.ack.WaitFor(std::chrono::milliseconds(0)), AckWait::Acknowledged);
 }
 
 TEST(DeviceAddress, OnlyAPlainDottedQuadIsAnAddress) {

@@ -17,20 +17,20 @@ public:
 
     // The device address as last typed for a started download; "192.168.1.88".
     [[nodiscard]] QString Ip() const;
-    void SetIp(const QString& address) const;
+    void SetIp(const QString& address);
     // The firmware file of the last started download; empty.
     [[nodiscard]] QString FileName() const;
-    void SetFileName(const QString& path) const;
+    void SetFileName(const QString& path);
     // The folder of the firmware file last picked; the program's folder.
     [[nodiscard]] QString DatFile() const;
-    void SetDatFile(const QString& folder) const;
+    void SetDatFile(const QString& folder);
     // Whether downloads run at network speed: "Transfer"/"Fast" is "1". Absent
     // or anything else keeps the described cadence, as a device may need its gaps.
     [[nodiscard]] bool Fast() const;
 
 private:
     [[nodiscard]] QString Read(const QString& key, const QString& fallback) const;
-    void Write(const QString& key, const QString& value) const;
+    void Write(const QString& key, const QString& value);
 
     QString program_folder_;
 };

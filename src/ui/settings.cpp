@@ -1,4 +1,4 @@
-#include "app/settings.hpp"
+#include "ui/settings.hpp"
 
 #include <QDir>
 #include <QSettings>
@@ -16,7 +16,7 @@ QString Settings::Read(const QString& key, const QString& fallback) const {
     return file.value(key, fallback).toString();
 }
 
-void Settings::Write(const QString& key, const QString& value) const {
+void Settings::Write(const QString& key, const QString& value) {
     QSettings file(FilePath(), QSettings::IniFormat);
     file.setValue(key, value);
     file.sync();
@@ -25,21 +25,21 @@ void Settings::Write(const QString& key, const QString& value) const {
 QString Settings::Ip() const {
     return Read(QStringLiteral("Adapter/IP"), QStringLiteral("192.168.1.88"));
 }
-void Settings::SetIp(const QString& address) const {
+void Settings::SetIp(const QString& address) {
     Write(QStringLiteral("Adapter/IP"), address);
 }
 
 QString Settings::FileName() const {
     return Read(QStringLiteral("Adapter/FileName"), QString());
 }
-void Settings::SetFileName(const QString& path) const {
+void Settings::SetFileName(const QString& path) {
     Write(QStringLiteral("Adapter/FileName"), path);
 }
 
 QString Settings::DatFile() const {
     return Read(QStringLiteral("Paths/DatFile"), program_folder_);
 }
-void Settings::SetDatFile(const QString& folder) const {
+void Settings::SetDatFile(const QString& folder) {
     Write(QStringLiteral("Paths/DatFile"), folder);
 }
 
