@@ -6,10 +6,10 @@ namespace korvane {
 
 // A wake-up one thread raises so that another stops waiting: alone, or
 // together with one thing the waiter also watches (a socket, a pipe, a signal
-// source). Once set it stays set; every user raises it to make a waiting
-// thread stop, once. Owns its kernel object (an eventfd on Linux) from
-// construction to destruction; make a new one to wake a new thread.
-// Set() and the waits are safe from any thread.
+// source). Once set it stays set until Clear(), so a Set() that comes before
+// the wait is not lost and wakes every waiter. Owns its kernel object (an
+// eventfd on Linux) from construction to destruction. Set(), Clear() and the
+// waits are safe from any thread.
 class WakeEvent {
 public:
 #ifdef _WIN32
@@ -28,6 +28,7 @@ public:
     [[nodiscard]] bool Valid() const noexcept;
 
     void Set() noexcept;
+    void Clear() noexcept;
 
     // Waits until the event is set, at most `limit`; true when it is.
     [[nodiscard]] bool WaitFor(std::chrono::milliseconds limit) const noexcept;

@@ -54,6 +54,11 @@ void WakeEvent::Set() noexcept {
     (void)!::write(handle_, &one, sizeof one);
 }
 
+void WakeEvent::Clear() noexcept {
+    std::uint64_t count = 0;
+    (void)!::read(handle_, &count, sizeof count);
+}
+
 bool WakeEvent::WaitFor(std::chrono::milliseconds limit) const noexcept {
     std::array<pollfd, 1> fds{{{.fd = handle_, .events = POLLIN, .revents = 0}}};
     return PollResuming(fds, limit) > 0 && fds[0].revents != 0;

@@ -1,10 +1,14 @@
 #pragma once
 
-#include <QObject>
+#include <QSocketNotifier>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 
+#include "base/wake_event.hpp"
 #include "link/notifications.hpp"
 
 namespace korvane {
@@ -16,15 +20,20 @@ struct TaggedNotification {
     std::uint64_t job = 0;
 };
 
-// Where the core's threads post to the dialog. Post() queues a call of the
-// handler on the GUI thread's event loop (Qt keeps posting order), so a
-// handler that opens a message box, and with it a nested event loop, keeps
-// the order too. Owned by the dialog, made and destroyed on the GUI thread;
-// Post() from any thread while it lives. Posts not yet handled die with it.
+// Where the core's threads post to the dialog. Post() queues the notification
+// under a lock and wakes the GUI thread through a WakeEvent; on the GUI thread
+// the handler then gets each notification in posting order, one at a time, so
+// a handler that opens a message box (and with it a nested event loop) keeps
+// the order too. (Not Qt's queued calls: ThreadSanitizer cannot see their
+// hand-over, Qt being uninstrumented, and would report every post.) Owned by
+// the dialog, made and destroyed on the GUI thread; Post() from any thread
+// while it lives.
 class NotificationInbox final : public NotificationSink {
 public:
-    explicit NotificationInbox(std::function<void(const TaggedNotification&)> handler)
-        : handler_(std::move(handler)) {}
+    explicit NotificationInbox(std::function<void(const TaggedNotification&)> handler);
+    ~NotificationInbox() override;
+    NotificationInbox(const NotificationInbox&) = delete;
+    NotificationInbox& operator=(const NotificationInbox&) = delete;
 
     void Post(const Notification& notification) noexcept override;
 
@@ -37,8 +46,11 @@ public:
 
 private:
     std::function<void(const TaggedNotification&)> handler_;
-    QObject receiver_;  // lives on the GUI thread; the queued calls go to it
+    WakeEvent wake_;
+    std::unique_ptr<QSocketNotifier> notifier_;
     std::atomic<std::uint64_t> job_{0};
+    std::mutex mutex_;
+    std::deque<TaggedNotification> queue_;  // guarded by mutex_
 };
 
 }  // namespace korvane

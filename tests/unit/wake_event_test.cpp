@@ -7,8 +7,8 @@ namespace {
 
 // Another event stands in for the socket or pipe a loop watches. The wake-up
 // wins when both are ready, so a reader told to stop stops even while its pipe
-// keeps filling; and a wait does not use it up: every waiter sees it set.
-TEST(WakeEvent, TellsWhichIsReadyAndStaysSet) {
+// keeps filling; a wait does not use it up (every waiter sees it), Clear() does.
+TEST(WakeEvent, TellsWhichIsReadyAndStaysSetUntilCleared) {
     struct Row {
         bool other_set;
         bool wake_set;
@@ -30,6 +30,8 @@ TEST(WakeEvent, TellsWhichIsReadyAndStaysSet) {
         for (int waiter = 0; waiter < 2; ++waiter) {
             EXPECT_EQ(wake.WaitFor(std::chrono::milliseconds(0)), row.wake_set);
         }
+        wake.Clear();
+        EXPECT_FALSE(wake.WaitFor(std::chrono::milliseconds(0)));
     }
 }
 
