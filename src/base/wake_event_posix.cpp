@@ -17,20 +17,17 @@ namespace {
 // poll, resumed after a signal with what is left of `limit`: > 0 ready,
 // 0 timed out, < 0 failed.
 int PollResuming(std::span<pollfd> fds, std::chrono::milliseconds limit) {
-    using std::chrono::milliseconds;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    const auto clamped = [](milliseconds left) {
-        return static_cast<int>(std::clamp<milliseconds::rep>(left.count(), 0, INT_MAX));
-    };
-    int timeout = limit.count() < 0 ? -1 : clamped(limit);
-    for (;;) {
+    using std::chrono::milliseconds, std::chrono::steady_clock;
+    const auto deadline = steady_clock::now() + limit;
+    for (milliseconds left = limit;;
+         left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now())) {
+        const int timeout =
+            limit.count() < 0
+                ? -1
+                : static_cast<int>(std::clamp<milliseconds::rep>(left.count(), 0, INT_MAX));
         const int n = ::poll(fds.data(), fds.size(), timeout);
         if (n >= 0 || errno != EINTR) {
             return n;
-        }
-        if (timeout > 0) {
-            timeout = clamped(
-                std::chrono::ceil<milliseconds>(deadline - std::chrono::steady_clock::now()));
         }
     }
 }
