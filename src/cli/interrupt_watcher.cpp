@@ -1,14 +1,9 @@
 #include "cli/interrupt_watcher.hpp"
 
-#include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <array>
-#include <cerrno>
-#include <cstdint>
 #include <iostream>
 #include <system_error>
 
@@ -23,8 +18,7 @@ InterruptWatcher::InterruptWatcher(std::function<void()> on_signal)
     if (::pthread_sigmask(SIG_BLOCK, &watched, &old_mask_) == 0) {
         mask_changed_ = true;
         signal_fd_.Reset(::signalfd(-1, &watched, SFD_CLOEXEC));
-        stop_fd_.Reset(::eventfd(0, EFD_CLOEXEC));
-        if (signal_fd_ && stop_fd_) {
+        if (signal_fd_ && stop_.Valid()) {
             try {
                 thread_ = std::thread([this] { Run(); });
             } catch (const std::system_error&) {
@@ -41,8 +35,7 @@ InterruptWatcher::InterruptWatcher(std::function<void()> on_signal)
 
 InterruptWatcher::~InterruptWatcher() {
     if (thread_.joinable()) {
-        const std::uint64_t one = 1;
-        (void)!::write(stop_fd_.Get(), &one, sizeof one);
+        stop_.Set();
         thread_.join();
     }
     RestoreMask();
@@ -56,25 +49,12 @@ void InterruptWatcher::RestoreMask() noexcept {
 }
 
 void InterruptWatcher::Run() noexcept {
-    for (;;) {
-        std::array<pollfd, 2> fds{{{.fd = signal_fd_.Get(), .events = POLLIN, .revents = 0},
-                                   {.fd = stop_fd_.Get(), .events = POLLIN, .revents = 0}}};
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        if (fds[1].revents != 0) {
-            return;
-        }
-        if (fds[0].revents != 0) {
-            signalfd_siginfo info{};
-            if (::read(signal_fd_.Get(), &info, sizeof info) == sizeof info) {
-                int none = 0;
-                signal_.compare_exchange_strong(none, static_cast<int>(info.ssi_signo));
-                on_signal_();
-            }
+    while (WaitForEither(signal_fd_.Get(), stop_, NO_TIME_LIMIT) == WaitResult::Ready) {
+        signalfd_siginfo info{};
+        if (::read(signal_fd_.Get(), &info, sizeof info) == sizeof info) {
+            int none = 0;
+            signal_.compare_exchange_strong(none, static_cast<int>(info.ssi_signo));
+            on_signal_();
         }
     }
 }

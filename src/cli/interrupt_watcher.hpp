@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/unique_fd.hpp"
+#include "base/wake_event.hpp"
 
 namespace korvane::cli {
 
@@ -37,7 +38,7 @@ private:
     sigset_t old_mask_{};
     bool mask_changed_ = false;
     UniqueFd signal_fd_;
-    UniqueFd stop_fd_;
+    WakeEvent stop_;  // ends the watch when the command is done
     std::atomic<int> signal_{0};
     std::thread thread_;
 };

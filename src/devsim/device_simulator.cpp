@@ -1,11 +1,8 @@
 #include "devsim/device_simulator.hpp"
 
 #include <arpa/inet.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -13,11 +10,13 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "base/unique_fd.hpp"
+#include "base/wake_event.hpp"
 #include "devsim/device_responder.hpp"
 #include "link/device_address.hpp"
 
@@ -36,8 +35,9 @@ struct DeviceSimulator::State {
     void Serve();
     // False when a stop request came during the reply delay.
     bool Handle(std::span<const std::uint8_t> datagram, const sockaddr_in& from);
-    // Sends the late copies that are due; returns how long until the next (-1: none).
-    int SendDueLate();
+    // Sends the late copies that are due; returns how long until the next
+    // (NO_TIME_LIMIT: none).
+    std::chrono::milliseconds SendDueLate();
     void SendAll(std::vector<std::vector<std::uint8_t>>& datagrams, const sockaddr_in& to) const;
     // Waits `delay` or until a stop request; false on the latter.
     bool Pause(std::chrono::milliseconds delay) const;
@@ -45,7 +45,7 @@ struct DeviceSimulator::State {
     const SimulatorOptions options;
     DeviceResponder responder;  // service thread only
     UniqueFd socket;
-    UniqueFd wake;  // an eventfd; readable once a stop is requested
+    std::optional<WakeEvent> wake;  // set once a stop is requested; a fresh one per Start
     std::thread thread;
     std::string listening_on;
 
@@ -72,18 +72,11 @@ struct DeviceSimulator::State {
 void DeviceSimulator::State::Serve() {
     std::vector<std::uint8_t> buffer(MAX_DATAGRAM);
     while (true) {
-        std::array<pollfd, 2> ready{pollfd{.fd = socket.Get(), .events = POLLIN, .revents = 0},
-                                    pollfd{.fd = wake.Get(), .events = POLLIN, .revents = 0}};
-        if (::poll(ready.data(), ready.size(), SendDueLate()) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        const WaitResult ready = WaitForEither(socket.Get(), *wake, SendDueLate());
+        if (ready == WaitResult::Woken || ready == WaitResult::Failed) {
             return;
         }
-        if (ready[1].revents != 0) {
-            return;
-        }
-        if (ready[0].revents == 0) {
+        if (ready == WaitResult::TimedOut) {
             continue;
         }
         // One datagram per wait: a request answered now is usually followed by
@@ -154,17 +147,17 @@ bool DeviceSimulator::State::Handle(std::span<const std::uint8_t> datagram,
     return true;
 }
 
-int DeviceSimulator::State::SendDueLate() {
+std::chrono::milliseconds DeviceSimulator::State::SendDueLate() {
     while (!late.empty()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(
             late.front().due - std::chrono::steady_clock::now());
         if (left.count() > 0) {
-            return static_cast<int>(left.count());
+            return left;
         }
         SendAll(late.front().datagrams, late.front().to);
         late.pop_front();
     }
-    return -1;
+    return NO_TIME_LIMIT;
 }
 
 void DeviceSimulator::State::SendAll(std::vector<std::vector<std::uint8_t>>& datagrams,
@@ -186,22 +179,7 @@ void DeviceSimulator::State::SendAll(std::vector<std::vector<std::uint8_t>>& dat
 }
 
 bool DeviceSimulator::State::Pause(std::chrono::milliseconds delay) const {
-    const auto deadline = std::chrono::steady_clock::now() + delay;
-    while (true) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return true;
-        }
-        pollfd stop{.fd = wake.Get(), .events = POLLIN, .revents = 0};
-        const int n = ::poll(&stop, 1, static_cast<int>(left.count()));
-        if (n > 0) {
-            return false;
-        }
-        if (n < 0 && errno != EINTR) {
-            return true;
-        }
-    }
+    return !wake->WaitFor(delay);
 }
 
 DeviceSimulator::DeviceSimulator(SimulatorOptions options)
@@ -252,20 +230,18 @@ std::optional<std::string> DeviceSimulator::Start() {
     if (::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&local), &size) != 0) {
         return "cannot read the bound address: " + std::string(std::strerror(errno));
     }
-    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!wake) {
-        return std::string("cannot make an eventfd: ") + std::strerror(errno);
+    s.wake.emplace();
+    if (!s.wake->Valid()) {
+        return std::string("cannot make a wake-up event: ") + std::strerror(errno);
     }
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
     s.listening_on = std::string(text) + ":" + std::to_string(ntohs(local.sin_port));
     s.socket = std::move(socket);
-    s.wake = std::move(wake);
     try {
         s.thread = std::thread([&s] { s.Serve(); });
     } catch (const std::system_error& e) {
         s.socket.Reset();
-        s.wake.Reset();
         return std::string("cannot start the service thread: ") + e.what();
     }
     return std::nullopt;
@@ -274,12 +250,11 @@ std::optional<std::string> DeviceSimulator::Start() {
 void DeviceSimulator::Stop() {
     State& s = *state_;
     if (s.thread.joinable()) {
-        const std::uint64_t one = 1;
-        (void)!::write(s.wake.Get(), &one, sizeof one);
+        s.wake->Set();
         s.thread.join();
     }
     s.socket.Reset();
-    s.wake.Reset();
+    s.wake.reset();
 }
 
 void DeviceSimulator::OnTransfer(std::function<void(const TransferRecord&)> callback) {

@@ -1,14 +1,11 @@
 #include "proc/child_process_runner.hpp"
 
-#include <poll.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <cstdint>
 #include <system_error>
 #include <utility>
 
@@ -63,8 +60,8 @@ bool ChildProcessRunner::StartChild(const std::string& command, bool /*show_wind
         readers_running_ = 0;
         exit_status_.reset();
     }
-    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!wake) {
+    wake_.emplace();
+    if (!wake_->Valid()) {
         ReportStartFailure(command);
         return false;
     }
@@ -78,7 +75,6 @@ bool ChildProcessRunner::StartChild(const std::string& command, bool /*show_wind
     parent_stdin_ = std::move(child.stdin_write);
     parent_stdout_ = std::move(child.stdout_read);
     parent_stderr_ = std::move(child.stderr_read);
-    wake_ = std::move(wake);
     child_running_.store(true);
 
     try {
@@ -107,12 +103,10 @@ bool ChildProcessRunner::StartChild(const std::string& command, bool /*show_wind
             readers_started = false;
         }
     };
-    start_reader(stdout_thread_, [this, fd = parent_stdout_.Get(), wake_fd = wake_.Get()] {
-        StdOutReader(fd, wake_fd);
-    });
-    start_reader(stderr_thread_, [this, fd = parent_stderr_.Get(), wake_fd = wake_.Get()] {
-        StdErrReader(fd, wake_fd);
-    });
+    start_reader(stdout_thread_,
+                 [this, fd = parent_stdout_.Get(), &wake = *wake_] { StdOutReader(fd, wake); });
+    start_reader(stderr_thread_,
+                 [this, fd = parent_stderr_.Get(), &wake = *wake_] { StdErrReader(fd, wake); });
     if (!readers_started) {
         StopChild();
         ReportStartFailure(command);
@@ -127,10 +121,6 @@ bool ChildProcessRunner::WaitForChildEnd(std::chrono::milliseconds limit) {
         return true;
     }
     std::unique_lock lock(state_mutex_);
-    if (limit >= FOREVER) {
-        state_changed_.wait(lock, [this] { return child_ended_; });
-        return true;
-    }
     return state_changed_.wait_for(lock, limit, [this] { return child_ended_; });
 }
 
@@ -159,7 +149,7 @@ void ChildProcessRunner::StopChild() {
             if (!WaitForReaders(DRAIN_GRACE)) {
                 // A holder outside the group (one that made a session of its
                 // own): take what the pipes hold now and stop waiting.
-                WakeReaders();
+                wake_->Set();
             }
         }
     }
@@ -193,7 +183,7 @@ void ChildProcessRunner::ForgetChild() {
     parent_stdin_.Reset();
     parent_stdout_.Reset();
     parent_stderr_.Reset();
-    wake_.Reset();
+    wake_.reset();
 }
 
 std::optional<int> ChildProcessRunner::ChildExitStatus() const {
@@ -220,15 +210,15 @@ void ChildProcessRunner::OnChildStdErrWrite(std::string_view text) noexcept {
 
 void ChildProcessRunner::OnChildTerminate() noexcept {}
 
-void ChildProcessRunner::StdOutReader(int fd, int wake_fd) noexcept {
-    ReadUntilEnd(fd, wake_fd, Stream::Out);
+void ChildProcessRunner::StdOutReader(int fd, const WakeEvent& wake) noexcept {
+    ReadUntilEnd(fd, wake, Stream::Out);
 }
 
-void ChildProcessRunner::StdErrReader(int fd, int wake_fd) noexcept {
-    ReadUntilEnd(fd, wake_fd, Stream::Err);
+void ChildProcessRunner::StdErrReader(int fd, const WakeEvent& wake) noexcept {
+    ReadUntilEnd(fd, wake, Stream::Err);
 }
 
-void ChildProcessRunner::ReadUntilEnd(int fd, int wake_fd, Stream stream) {
+void ChildProcessRunner::ReadUntilEnd(int fd, const WakeEvent& wake, Stream stream) {
     const auto deliver = [this, stream](const std::string& text) {
         if (text.empty()) {
             return;  // only the start of a character so far
@@ -245,14 +235,11 @@ void ChildProcessRunner::ReadUntilEnd(int fd, int wake_fd, Stream stream) {
     std::size_t read_after_wake = 0;
     for (;;) {
         if (!woken) {
-            std::array<pollfd, 2> ready{{{.fd = fd, .events = POLLIN, .revents = 0},
-                                         {.fd = wake_fd, .events = POLLIN, .revents = 0}}};
-            if (::poll(ready.data(), ready.size(), -1) < 0) {
-                if (errno == EINTR)
-                    continue;
+            const WaitResult ready = WaitForEither(fd, wake, NO_TIME_LIMIT);
+            if (ready == WaitResult::Failed) {
                 break;
             }
-            woken = (ready[1].revents & POLLIN) != 0;
+            woken = ready == WaitResult::Woken;
         }
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
         if (n > 0) {
@@ -322,11 +309,6 @@ void ChildProcessRunner::SignalChildGroup(int signal_number) const {
 bool ChildProcessRunner::WaitForReaders(std::chrono::milliseconds limit) {
     std::unique_lock lock(state_mutex_);
     return state_changed_.wait_for(lock, limit, [this] { return readers_running_ == 0; });
-}
-
-void ChildProcessRunner::WakeReaders() const {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wake_.Get(), &one, sizeof one);
 }
 
 void ChildProcessRunner::ReportStartFailure(const std::string& command) {

@@ -1,19 +1,16 @@
 #include "ui/notification_inbox.hpp"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <optional>
 
 namespace korvane {
 
 NotificationInbox::NotificationInbox(std::function<void(const TaggedNotification&)> handler)
-    : handler_(std::move(handler)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (!wake_) {
-        std::abort();  // no eventfd: the window could never learn of a reply
+    : handler_(std::move(handler)) {
+    if (!wake_.Valid()) {
+        std::abort();  // the window could never learn of a reply
     }
-    notifier_ = std::make_unique<QSocketNotifier>(wake_.Get(), QSocketNotifier::Read);
+    notifier_ = std::make_unique<QSocketNotifier>(wake_.Handle(), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { Deliver(); });
 }
 
@@ -26,13 +23,11 @@ void NotificationInbox::Post(const Notification& notification) noexcept {
     } catch (...) {
         return;  // out of memory: the notification is lost, as a lost datagram would be
     }
-    const std::uint64_t one = 1;
-    (void)!::write(wake_.Get(), &one, sizeof one);
+    wake_.Set();
 }
 
 void NotificationInbox::Deliver() {
-    std::uint64_t count = 0;
-    (void)!::read(wake_.Get(), &count, sizeof count);
+    wake_.Clear();
     for (;;) {
         std::optional<TaggedNotification> next;
         {
