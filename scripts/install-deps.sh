@@ -4,7 +4,8 @@
 #   scripts/install-deps.sh GROUP...      (no GROUP: build; "all": every group)
 #   build    build and run the programs and the demo (make build, make demo);
 #            nothing in it runs a network service
-#   test     the test suite, sanitizers, fuzzing, soak and valgrind (make test)
+#   test     the test suite, sanitizers, fuzzing, soak and valgrind (make test),
+#            and the Windows build run under wine (make windows, make test-windows)
 #   bench    the benchmarks and what they are compared with (make bench)
 #   package  make and check the Debian package and its manual pages (make package)
 # Each make target names the groups it needs.
@@ -14,7 +15,8 @@ declare -A groups=(
   [build]="build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
            libcli11-dev fonts-arphic-uming fonts-wqy-microhei iputils-ping openssl"
   [test]="libgtest-dev libgmock-dev googletest clang libclang-rt-14-dev clang-format
-          xvfb xauth valgrind python3 iproute2 procps util-linux"
+          xvfb xauth valgrind python3 iproute2 procps util-linux
+          g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine"
   [bench]="libbenchmark-dev libssl-dev openssl curl tftpd-hpa python3 iproute2 util-linux"
   [package]="dpkg-dev lintian desktop-file-utils appstream file man-db groff-base gzip"
 )
