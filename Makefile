@@ -1,7 +1,8 @@
 # The two commands of the README, and the steps they are made of. Each target
 # installs the dependency groups it needs (scripts/install-deps.sh): `build` and
 # `demo` only the build group, which brings no network service.
-.PHONY: all build test test-default test-soak test-asan test-tsan test-fuzz soak fuzz demo bench package format clean
+.PHONY: all build test test-default test-soak test-asan test-tsan test-fuzz soak fuzz demo bench package format clean \
+        windows test-windows
 
 DEPS := ./scripts/install-deps.sh
 
@@ -56,6 +57,16 @@ fuzz:
 	$(DEPS) build test
 	./scripts/fuzz.sh 60
 
+# 64-bit Windows, cross-compiled with mingw-w64 (build-win64/), and its tests
+# under wine in a fresh wine prefix, in a private network namespace.
+windows:
+	$(DEPS) test
+	cmake --preset win64
+	cmake --build --preset win64
+
+test-windows: windows
+	./scripts/test-windows.sh
+
 demo: build
 	./scripts/demo.sh
 
@@ -77,4 +88,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-win64

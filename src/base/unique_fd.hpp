@@ -7,7 +7,8 @@
 namespace korvane {
 
 // Owns one POSIX file descriptor (socket, pipe end) and closes it when it goes
-// away. Move-only; -1 means "none". Not thread-safe: one owner at a time.
+// away; on Windows a C runtime descriptor (a file: sockets there are not
+// descriptors). Move-only; -1 means "none". Not thread-safe: one owner at a time.
 class UniqueFd {
 public:
     UniqueFd() = default;

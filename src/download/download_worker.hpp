@@ -1,7 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -11,6 +9,7 @@
 #include <span>
 #include <thread>
 
+#include "base/inet.hpp"
 #include "download/download_outcome.hpp"
 #include "download/packet_queue.hpp"
 #include "link/device_link.hpp"

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/inet.hpp"
 
 namespace korvane {
 

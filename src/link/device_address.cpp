@@ -1,7 +1,5 @@
 #include "link/device_address.hpp"
 
-#include <arpa/inet.h>
-
 #include <cstdint>
 
 namespace korvane {
@@ -33,7 +31,9 @@ std::optional<in_addr> ParseDeviceAddress(std::string_view text) {
     if (at != text.size() || host_order == 0) {
         return std::nullopt;
     }
-    return in_addr{.s_addr = htonl(host_order)};
+    in_addr address{};
+    address.s_addr = htonl(host_order);  // a macro on Windows: no designated initializer
+    return address;
 }
 
 }  // namespace korvane

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <optional>
 #include <string_view>
+
+#include "base/inet.hpp"
 
 namespace korvane {
 

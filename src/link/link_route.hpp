@@ -1,12 +1,11 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 
+#include "base/inet.hpp"
 #include "link/protocol.hpp"
 
 namespace korvane {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -9,6 +7,7 @@
 #include <span>
 #include <system_error>
 
+#include "base/inet.hpp"
 #include "base/unique_fd.hpp"
 #include "link/device_reply_handler.hpp"
 #include "link/link_route.hpp"

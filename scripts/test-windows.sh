@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs the ctest suite of the Windows build (build-win64/) under wine, in a
+# throw-away wine prefix booted once for the run. Wine's server makes the
+# sockets of the programs it runs, so it is started inside the same private
+# network namespace as the tests (loopback only) and stopped at the end.
+#   scripts/test-windows.sh [extra ctest arguments...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=$root/build-win64
+wine=/usr/lib/wine/wine64 # Debian's place for it, not on PATH
+wineserver=/usr/lib/wine/wineserver
+
+export WINEPREFIX=$dir/wineprefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+# No Mono or Gecko: the prefix needs neither, and would otherwise ask for them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+
+jobs=${KORVANE_TEST_JOBS:-4}
+run() {
+  "$wineserver" -p  # one server for the whole run, not one per test
+  trap '"$wineserver" -k 2>/dev/null || true' EXIT
+  start=$(date +%s)
+  "$wine" wineboot -i >/dev/null 2>&1
+  echo "test-windows: wine prefix booted in $(($(date +%s) - start)) s" >&2
+  ctest --test-dir "$dir" --output-on-failure --timeout 180 -j "$jobs" "$@"
+}
+
+if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null && command -v ip >/dev/null; then
+  echo "test-windows: in a private network namespace (loopback only)" >&2
+  export -f run
+  export wine wineserver dir jobs
+  exec unshare -n -- bash -c 'ip link set lo up && run "$@"' bash "$@"
+fi
+echo "test-windows: on the host network (no private namespace available)" >&2
+run "$@"
