@@ -13,16 +13,11 @@ function(korvane_include_root target scope layer)
 endfunction()
 
 # The .cpp files of the current folder in `out`. Platform code stands in
-# pairs, foo_posix.cpp beside foo_win32.cpp; each build takes its own. The
-# Windows build also leaves out the files named in KORVANE_NOT_YET_ON_WIN32
-# (src/CMakeLists.txt says why for each).
+# pairs, foo_posix.cpp beside foo_win32.cpp; each build takes its own.
 function(korvane_layer_sources out)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(WIN32)
     list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
-    foreach(name ${KORVANE_NOT_YET_ON_WIN32})
-      list(FILTER sources EXCLUDE REGEX "/${name}$")
-    endforeach()
   else()
     list(FILTER sources EXCLUDE REGEX "_win32\\.cpp$")
   endif()

@@ -8,12 +8,13 @@
 namespace korvane {
 
 class UdpEndpoint;
+class UdpSocket;
 
-// Takes one datagram from `socket_fd` (recvmsg with `flags`) and hands it to
-// `endpoint` (OnArrival, with its kernel arrival stamp). False when nothing
-// was handed over: nothing pending or the wait ran out, an empty or oversized
-// datagram (dropped), an error.
-bool ReceiveOne(int socket_fd, UdpEndpoint& endpoint, int flags);
+// Takes one datagram from `socket` (waiting as its receive bound allows, or
+// not at all) and hands it to `endpoint` (OnArrival, with its arrival stamp).
+// False when nothing was handed over: nothing pending or the wait ran out, an
+// empty or oversized datagram (dropped), an error.
+bool ReceiveOne(UdpSocket& socket, UdpEndpoint& endpoint, bool wait);
 
 // The receive loop of one UdpEndpoint, on a thread of its own: waits at most
 // 100 ms for the socket to become readable, drains it (each datagram handed to
@@ -28,7 +29,7 @@ public:
     static constexpr std::chrono::milliseconds STOP_PAUSE{20};
     static constexpr int STOP_PAUSES = 101;
 
-    ReceiveThread(UdpEndpoint& endpoint, int socket_fd);
+    ReceiveThread(UdpEndpoint& endpoint, UdpSocket& socket);
     ~ReceiveThread();
     ReceiveThread(const ReceiveThread&) = delete;
     ReceiveThread& operator=(const ReceiveThread&) = delete;
@@ -45,7 +46,7 @@ private:
     void Run() noexcept;
 
     UdpEndpoint& endpoint_;
-    const int socket_fd_;  // owned by the endpoint
+    UdpSocket& socket_;  // owned by the endpoint
     std::atomic<bool> stop_flag_{false};
     std::atomic<bool> running_{false};
     std::thread thread_;

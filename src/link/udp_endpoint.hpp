@@ -8,10 +8,10 @@
 #include <system_error>
 
 #include "base/inet.hpp"
-#include "base/unique_fd.hpp"
 #include "link/device_reply_handler.hpp"
 #include "link/link_route.hpp"
 #include "link/receive_thread.hpp"
+#include "link/udp_socket.hpp"
 
 namespace korvane {
 
@@ -28,6 +28,8 @@ namespace korvane {
 // every datagram as it arrives; one stamped before the latest send (a
 // duplicate or a late reply that waited in the socket while the request went
 // out) is dropped unseen, so it can never release the new request's wait.
+// Where the system gives no such stamps (Windows), what waits in the socket
+// is read and dropped right before each send instead.
 //
 // In ReceiveMode::Caller there is no receive thread: the thread that sends
 // also receives (ReceiveFor), so a reply is handled the moment it arrives,
@@ -60,8 +62,8 @@ public:
     // Stops the receive thread, then closes the socket.
     void Close();
 
-    // Called by the receive thread for every datagram, with the kernel's
-    // arrival stamp (CLOCK_REALTIME nanoseconds; 0 when the kernel gave none):
+    // Called by the receive thread for every datagram, with its arrival stamp
+    // (UdpSocket::NowNs's clock; 0 when the system gave none):
     // drops it when it arrived before the latest send, else OnReceive.
     void OnArrival(std::span<const std::uint8_t> datagram, std::int64_t arrived_ns);
 
@@ -75,13 +77,15 @@ public:
 private:
     // Hands one received datagram to the owner, on the thread that received it.
     void OnReceive(std::span<const std::uint8_t> datagram);
+    // Without arrival stamps: reads what waits in the socket, as answering nothing.
+    void DropWaiting();
 
     DeviceReplyHandler& owner_;
     const ReceiveMode mode_;
     in_addr remote_address_{};
     LinkRoute route_;
-    UniqueFd socket_;
-    // CLOCK_REALTIME just before the latest send, the clock of the kernel's stamps.
+    UdpSocket socket_;
+    // UdpSocket::NowNs just before the latest send, the clock of the stamps.
     std::atomic<std::int64_t> last_send_ns_{0};
     std::unique_ptr<ReceiveThread> receive_thread_;
     std::chrono::milliseconds receive_timeout_{0};  // SO_RCVTIMEO; 0: none set
