@@ -14,7 +14,7 @@ build:
 	cmake --build --preset default
 
 # The default suite holds the package test (package.*): it needs the package group.
-test: test-default test-soak test-asan test-tsan test-fuzz
+test: test-default test-soak test-asan test-tsan test-fuzz test-windows
 
 test-default:
 	$(DEPS) build test package
