@@ -1,11 +1,11 @@
-#include "download/firmware_file.hpp"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <limits>
+
+#include "download/firmware_file.hpp"
 
 namespace korvane {
 
