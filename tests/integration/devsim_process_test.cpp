@@ -48,14 +48,17 @@ TEST(DevsimProcess, ServesReportsAndExitsAsDocumented) {
     const std::string firmware = dir.WriteFile("abc.zip", Bytes{'a', 'b', 'c'}).string();
     ChildProcess plain({devsim, "--bind", "127.0.92.21", "--out", (dir.Path() / "out").string()});
     EXPECT_EQ(plain.WaitForLine(Stream::Err, "listening", 20s), "listening on 127.0.92.21:21818");
-    EXPECT_EQ(RunCli({"download", "--ip", "127.0.92.21", firmware}).exit_code, 0);
+    EXPECT_EQ(
+        RunProcess({BinPath("korvane-cli"), "download", "--ip", "127.0.92.21", firmware}).exit_code,
+        0);
     const std::string md5(ABC_MD5);
-    EXPECT_EQ(plain.ReadLine(Stream::Out, 5s),
+    EXPECT_EQ(plain.WaitForLine(Stream::Out, "", 5s),
               R"({"length":3,"md5":")" + md5 + R"(","verdict":"ok","path":")" +
                   (dir.Path() / "out" / (md5 + ".bin")).string() + R"(","overtaken":0})");
-    ASSERT_TRUE(plain.Signal(SIGTERM));
-    EXPECT_EQ(plain.Wait(10s), 0);
-    EXPECT_EQ(plain.ReadRest(Stream::Out, 1s), "");
+    plain.Signal(SIGTERM);
+    const ProcessResult ended = plain.Finish(10s);
+    EXPECT_EQ(ended.exit_code, 0);
+    EXPECT_EQ(ended.out, "");
 
     // Every fault flag at once; SIGINT ends it with 0.
     ChildProcess faulty({devsim, "--bind", "127.0.92.22", "--machine-code", "0102030405060708",
@@ -73,12 +76,14 @@ TEST(DevsimProcess, ServesReportsAndExitsAsDocumented) {
     EXPECT_EQ(ask(GET_MACHINE_CODE_REQUEST), Garbled({Hex("81 00 00 15")}));
     EXPECT_EQ(ask(GET_MACHINE_CODE_REQUEST), Replies{});
     // Duplicated acknowledgements never make a refused end a success.
-    const ProcessResult download = RunCli({"download", "--ip", "127.0.92.22", firmware});
+    const ProcessResult download =
+        RunProcess({BinPath("korvane-cli"), "download", "--ip", "127.0.92.22", firmware});
     EXPECT_EQ(download.exit_code, 1);
     EXPECT_NE(download.err.find("refused by the device at datagram 2 ("), std::string::npos);
-    ASSERT_TRUE(faulty.Signal(SIGINT));
-    EXPECT_EQ(faulty.Wait(10s), 0);
-    EXPECT_EQ(faulty.ReadRest(Stream::Out, 1s), "");  // the refused end reported nothing
+    faulty.Signal(SIGINT);
+    const ProcessResult interrupted = faulty.Finish(10s);
+    EXPECT_EQ(interrupted.exit_code, 0);
+    EXPECT_EQ(interrupted.out, "");  // the refused end reported nothing
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/hex.hpp"
-#include "link/packet_record.hpp"
+#include "link/protocol.hpp"
 
 namespace korvane::testing {
 
@@ -30,10 +29,5 @@ inline constexpr std::string_view ABC_HEADER =
     "11 0000 00000003 900150983cd24fb0d6963f7d28e17f72 4472697665724d616e61676572";
 inline constexpr std::string_view ABC_DATA = "12 0001 0003 616263";
 inline constexpr std::string_view ABC_END = "13 0002 0000";
-
-// The bytes a packet record puts on the wire.
-[[nodiscard]] inline std::vector<std::uint8_t> Wire(const PacketRecord& record) {
-    return record.Bytes();
-}
 
 }  // namespace korvane::testing

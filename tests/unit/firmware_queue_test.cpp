@@ -56,7 +56,7 @@ TEST(FirmwareQueue, FilesGoOutInNumberedChunks) {
         EXPECT_EQ(DatagramCount(file.size()), prefixes.size());
         Bytes payload;
         for (std::size_t i = 0; i < prefixes.size(); ++i) {
-            const Bytes wire = testing::Wire((*queue)[i]);
+            const Bytes wire = (*queue)[i].Bytes();
             const Bytes prefix = Hex(prefixes[i]);
             ASSERT_GE(wire.size(), prefix.size());
             EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), wire.begin()))
@@ -67,7 +67,7 @@ TEST(FirmwareQueue, FilesGoOutInNumberedChunks) {
             }
         }
         EXPECT_EQ(payload, file);
-        const Bytes header = testing::Wire((*queue)[0]);
+        const Bytes header = (*queue)[0].Bytes();
         ASSERT_EQ(header.size(), 36u);
         EXPECT_TRUE(file.empty() || std::equal(header.begin() + 7, header.begin() + 23,
                                                Md5Context::Of(file).begin()));
@@ -83,9 +83,9 @@ TEST(FirmwareQueue, SequenceFieldWrapsAfter65535) {
     ASSERT_TRUE(load.queue);
     const PacketQueue& queue = *load.queue;
     ASSERT_EQ(queue.size(), 65538u);
-    EXPECT_EQ(testing::Wire(queue[65535]), Hex("12 FFFF 1F40" + std::string(16000, '0')));
-    EXPECT_EQ(testing::Wire(queue[65536]), Hex("12 0000 0001 00"));
-    EXPECT_EQ(testing::Wire(queue[65537]), Hex("13 0001 0000"));
+    EXPECT_EQ(queue[65535].Bytes(), Hex("12 FFFF 1F40" + std::string(16000, '0')));
+    EXPECT_EQ(queue[65536].Bytes(), Hex("12 0000 0001 00"));
+    EXPECT_EQ(queue[65537].Bytes(), Hex("13 0001 0000"));
 }
 
 TEST(FirmwareLoad, RefusesWhatIsNotAFileAsItWasAtOpen) {
