@@ -1,32 +1,22 @@
 #include "support/child_process.hpp"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
+#include "proc/child_launch.hpp"
 
 namespace korvane::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-void Check(bool ok, const std::string& what) {
-    if (!ok) {
-        throw std::runtime_error(what + ": " + std::strerror(errno));
-    }
-}
 
 // The child and its group; the child by itself too in case it left the group.
 void KillAll(pid_t pid) {
@@ -38,52 +28,16 @@ void KillAll(pid_t pid) {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::optional<std::string>& input) {
-    // posix_spawn's two set-up objects, destroyed on every way out.
-    posix_spawn_file_actions_t actions{};
-    posix_spawnattr_t attributes{};
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawnattr_init(&attributes);
-    const std::unique_ptr<posix_spawn_file_actions_t, int (*)(posix_spawn_file_actions_t*)>
-        destroy_actions(&actions, ::posix_spawn_file_actions_destroy);
-    const std::unique_ptr<posix_spawnattr_t, int (*)(posix_spawnattr_t*)> destroy_attributes(
-        &attributes, ::posix_spawnattr_destroy);
-    std::array<UniqueFd, 2> write_ends;
-    for (std::size_t i = 0; i < pipes_.size(); ++i) {
-        std::array<int, 2> fds{};
-        Check(::pipe2(fds.data(), O_CLOEXEC) == 0, "pipe2");
-        pipes_[i].Reset(fds[0]);
-        write_ends[i].Reset(fds[1]);
-        ::posix_spawn_file_actions_adddup2(&actions, fds[1], static_cast<int>(i) + 1);
+    LaunchedChild child = LaunchChild(argv);
+    if (child.pid < 0) {
+        throw std::runtime_error("cannot start " + argv.at(0) + ": " + std::strerror(child.error));
     }
-    // The input goes into an unnamed in-memory file that the child reads from
-    // its start: the test never waits for the child to take it.
-    const UniqueFd in(input ? ::memfd_create("stdin", MFD_CLOEXEC) : -1);
-    if (input) {
-        Check(in && ::write(in.Get(), input->data(), input->size()) == std::ssize(*input) &&
-                  ::lseek(in.Get(), 0, SEEK_SET) == 0,
-              "stdin file");
-        ::posix_spawn_file_actions_adddup2(&actions, in.Get(), STDIN_FILENO);
-    } else {
-        ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    pid_ = child.pid;
+    // The tests' inputs are small: they fit the pipe, and stdin ends after them.
+    if (input && ::write(child.stdin_write.Get(), input->data(), input->size()) < 0) {
+        throw std::runtime_error(std::string("stdin: ") + std::strerror(errno));
     }
-    // A process group of its own, so that a kill ends everything it started;
-    // default handling of every signal and none blocked, whatever this process uses.
-    sigset_t all;
-    sigset_t none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    ::posix_spawnattr_setflags(
-        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    ::posix_spawnattr_setsigdefault(&attributes, &all);
-    ::posix_spawnattr_setsigmask(&attributes, &none);
-    std::vector<std::string> words = argv;
-    std::vector<char*> pointers;
-    for (std::string& word : words) {
-        pointers.push_back(word.data());
-    }
-    pointers.push_back(nullptr);
-    errno = ::posix_spawnp(&pid_, pointers.at(0), &actions, &attributes, pointers.data(), environ);
-    Check(errno == 0, "cannot start " + argv[0]);
+    pipes_ = {std::move(child.stdout_read), std::move(child.stderr_read)};
 }
 
 ChildProcess::~ChildProcess() {

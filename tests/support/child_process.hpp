@@ -20,11 +20,11 @@ struct ProcessResult {
     std::string err;     // what it wrote to standard error
 };
 
-// The one way tests run a program: argv[0] (looked up on PATH when it has no
-// slash) started without a shell, leading a process group of its own, with
-// default signal handling, `input` as its standard input (/dev/null without)
-// and stdout and stderr on pipes. Environment and folder are set with `env`
-// (env -C DIR NAME=VALUE PROGRAM ...). Owned by one test thread; the
+// The one way tests run a program: started as the product starts its children
+// (LaunchChild: argv[0] looked up on PATH, no shell, a process group of its
+// own), `input` on its standard input and stdout and stderr read as they come,
+// by line or to the end, with time-outs. Environment and folder are set with
+// `env` (env -C DIR NAME=VALUE PROGRAM ...). Owned by one test thread; the
 // destructor kills and reaps the process group of a child not yet reaped, so
 // no test leaves a process behind.
 class ChildProcess {
