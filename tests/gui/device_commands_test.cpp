@@ -101,12 +101,11 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("path");   // PATH while it runs
         QTest::addColumn<QString>("shown");  // in 1076, or in a box
-        QTest::newRow("loopback") << "127.0.0.1" << qEnvironmentVariable("PATH")
-                                  << "4 packets transmitted";
-        QTest::newRow("no ping") << "127.0.0.1"
-                                 << "/nonexistent"
-                                 << "Unable to start ping -c 4 127.0.0.1\n";
+        // clang-format off
+        QTest::newRow("loopback") << "127.0.0.1" << qEnvironmentVariable("PATH") << "4 packets transmitted";
+        QTest::newRow("no ping") << "127.0.0.1" << "/nonexistent" << "Unable to start ping -c 4 127.0.0.1\n";
         QTest::newRow("empty") << "" << qEnvironmentVariable("PATH") << "IP is empty";
+        // clang-format on
     }
     void ping() {
         QFETCH(QString, address);

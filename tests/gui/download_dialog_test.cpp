@@ -125,24 +125,14 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("saved");
-        QTest::newRow("no path") << ""
-                                 << "127.0.7.1"
-                                 << "Please select firmware!" << false;
-        QTest::newRow("missing") << "/nonexistent/x.zip"
-                                 << "127.0.7.1"
-                                 << "Firmware is not exist, please select firmare again." << false;
-        QTest::newRow("no address") << "@file"
-                                    << ""
-                                    << "IP is empty" << false;
-        QTest::newRow("short address") << "@file"
-                                       << "127.0.7"
-                                       << "IP is invalid" << false;
-        QTest::newRow("two words") << "@file"
-                                   << "127.0.7.1 x"
-                                   << "IP is invalid" << false;
-        QTest::newRow("a folder") << "@folder"
-                                  << "127.0.7.1"
-                                  << "Failed to read firmware!" << true;
+        // clang-format off
+        QTest::newRow("no path") << "" << "127.0.7.1" << "Please select firmware!" << false;
+        QTest::newRow("missing") << "/nonexistent/x.zip" << "127.0.7.1" << "Firmware is not exist, please select firmare again." << false;
+        QTest::newRow("no address") << "@file" << "" << "IP is empty" << false;
+        QTest::newRow("short address") << "@file" << "127.0.7" << "IP is invalid" << false;
+        QTest::newRow("two words") << "@file" << "127.0.7.1 x" << "IP is invalid" << false;
+        QTest::newRow("a folder") << "@folder" << "127.0.7.1" << "Failed to read firmware!" << true;
+        // clang-format on
     }
     void refusals() {
         QFETCH(QString, path);
@@ -171,17 +161,14 @@ private slots:
         QTest::addColumn<QString>("bar");
         const QStringList typed;
         const QString done = "Succeed to download100%";
+        // clang-format off
         QTest::newRow("intact") << typed << 0u << false << false << 5 << done;
-        QTest::newRow("refused data")
-            << typed << 3u << false << false << 2 << "Failed to download40%";
-        QTest::newRow("refused end")
-            << typed << 0u << true << false << 4 << "Failed to download80%";
+        QTest::newRow("refused data") << typed << 3u << false << false << 2 << "Failed to download40%";
+        QTest::newRow("refused end") << typed << 0u << true << false << 4 << "Failed to download80%";
         QTest::newRow("fast") << typed << 0u << false << true << 5 << done;
-        QTest::newRow("--ip ADDRESS FILE") << QStringList{"korvane", "--ip", "127.0.7.2", "@"} << 0u
-                                           << false << false << 5 << done;
-        QTest::newRow("relative FILE --ip=ADDRESS")
-            << QStringList{"korvane", "fw.zip", "--ip=127.0.7.2"} << 0u << false << false << 5
-            << done;
+        QTest::newRow("--ip ADDRESS FILE") << QStringList{"korvane", "--ip", "127.0.7.2", "@"} << 0u << false << false << 5 << done;
+        QTest::newRow("relative FILE --ip=ADDRESS") << QStringList{"korvane", "fw.zip", "--ip=127.0.7.2"} << 0u << false << false << 5 << done;
+        // clang-format on
     }
     void download() {
         QFETCH(QStringList, arguments);

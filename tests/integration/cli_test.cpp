@@ -24,18 +24,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace testing;  // korvane::testing: the support helpers
-using ::testing::AllOf;
-using ::testing::Contains;
-using ::testing::ContainsRegex;
-using ::testing::Each;
-using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::Gt;
-using ::testing::HasSubstr;
-using ::testing::Le;
-using ::testing::MatchesRegex;
-using ::testing::SizeIs;
-using ::testing::StartsWith;
+using ::testing::AllOf, ::testing::Contains, ::testing::ContainsRegex, ::testing::Each,
+    ::testing::ElementsAre, ::testing::EndsWith, ::testing::Gt, ::testing::HasSubstr, ::testing::Le,
+    ::testing::MatchesRegex, ::testing::SizeIs, ::testing::StartsWith;
 using Bytes = std::vector<std::uint8_t>;
 
 const std::string ABC = std::string(ABC_MD5);

@@ -24,15 +24,15 @@ TEST(DeviceSimulator, ForgetsReportedTransfersWithoutHistoryAndStopsDuringADelay
     ASSERT_TRUE(device.Start(error)) << error;
     LoopbackSocket client;
     for (const auto text : {ABC_HEADER, ABC_DATA, ABC_END}) {
-        ASSERT_TRUE(client.SendTo("127.0.92.1", DEVICE_PORT, Hex(text)));
-        EXPECT_EQ(client.ReceiveBytes(5s).at(3), REPLY_ACK);
+        ASSERT_TRUE(client.SendTo(LoopbackAddress("127.0.92.1", DEVICE_PORT), Hex(text)));
+        EXPECT_EQ(client.Receive(5s).value().bytes.at(3), REPLY_ACK);
     }
     ASSERT_TRUE(device.WaitForTransfers(1, 2s));
     EXPECT_EQ(reported.load(), 1);
     EXPECT_TRUE(device.Transfers().empty());
     EXPECT_TRUE(device.Received().empty());
     // A stop cuts a reply's delay short: that reply is never sent.
-    ASSERT_TRUE(client.SendTo("127.0.92.1", DEVICE_PORT, RESTORE_IP_REQUEST));
+    ASSERT_TRUE(client.SendTo(LoopbackAddress("127.0.92.1", DEVICE_PORT), RESTORE_IP_REQUEST));
     std::this_thread::sleep_for(50ms);
     device.Stop();
     EXPECT_FALSE(client.Receive(500ms).has_value());

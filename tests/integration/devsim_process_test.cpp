@@ -66,9 +66,13 @@ TEST(DevsimProcess, ServesReportsAndExitsAsDocumented) {
                          "--garbage", "--refuse-end"});
     EXPECT_EQ(faulty.WaitForLine(Stream::Err, "listening", 20s), "listening on 127.0.92.22:21818");
     LoopbackSocket client;
-    const auto ask = [&client](std::span<const std::uint8_t> request) {
-        EXPECT_TRUE(client.SendTo("127.0.92.22", DEVICE_PORT, request));
-        return client.ReceiveUntilQuiet(300ms);
+    const auto ask = [&client](std::span<const std::uint8_t> request) {  // every reply till quiet
+        EXPECT_TRUE(client.SendTo(LoopbackAddress("127.0.92.22", DEVICE_PORT), request));
+        Replies got;
+        while (auto datagram = client.Receive(300ms)) {
+            got.push_back(datagram->bytes.size() > 5200 ? Bytes{0xEE} : datagram->bytes);
+        }
+        return got;
     };
     const Bytes code = Hex("81 00 00 06 00 0E 01 02 03 04 05 06 07 08");
     EXPECT_EQ(ask(Hex("10 00 00 00")), Replies{});  // not answered, but counted

@@ -23,9 +23,10 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using testing::LoopbackSocket;
 
-// Keeps what the endpoint hands over; while `hold` is set, a hand-over
-// waits (and says so in `holding`).
-class Collector final : public DeviceReplyHandler {
+// Keeps what the endpoint hands over and what it tells its trace (">" sent,
+// "<" received, "x" dropped, each before the bytes); while `hold` is set, a
+// hand-over waits (and says so in `holding`).
+class Collector final : public DeviceReplyHandler, public LinkTrace {
 public:
     std::atomic<bool> hold{false};
     std::atomic<bool> holding{false};
@@ -34,9 +35,16 @@ public:
         for (; hold; holding = true) {
             std::this_thread::sleep_for(1ms);
         }
-        const std::lock_guard lock(mutex_);
-        got_.emplace_back(datagram.begin(), datagram.end());
-        changed_.notify_all();
+        Add(got_, {}, datagram);
+    }
+    void Sent(in_addr, std::span<const std::uint8_t> head,
+              std::span<const std::uint8_t> tail) noexcept override {
+        Bytes sent(head.begin(), head.end());
+        sent.insert(sent.end(), tail.begin(), tail.end());
+        Add(trace_, {'>'}, sent);
+    }
+    void Received(in_addr, std::span<const std::uint8_t> datagram, bool dropped) noexcept override {
+        Add(trace_, {dropped ? std::uint8_t{'x'} : std::uint8_t{'<'}}, datagram);
     }
     // Everything handed over once `count` have come (or 3 s passed) and then
     // nothing more for 200 ms.
@@ -46,49 +54,32 @@ public:
         changed_.wait_for(lock, 200ms, [&] { return got_.size() > count; });
         return got_;
     }
+    std::vector<Bytes> Trace() {
+        const std::lock_guard lock(mutex_);
+        return trace_;
+    }
 
 private:
+    void Add(std::vector<Bytes>& to, Bytes line, std::span<const std::uint8_t> datagram) {
+        line.insert(line.end(), datagram.begin(), datagram.end());
+        const std::lock_guard lock(mutex_);
+        to.push_back(std::move(line));
+        changed_.notify_all();
+    }
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Bytes> got_;
-};
-
-// Writes down what an endpoint says it sent and received.
-class Trace final : public LinkTrace {
-public:
-    void Sent(in_addr, std::span<const std::uint8_t> head,
-              std::span<const std::uint8_t> tail) noexcept override {
-        Bytes sent(head.begin(), head.end());
-        sent.insert(sent.end(), tail.begin(), tail.end());
-        Add({'>'}, sent);
-    }
-    void Received(in_addr, std::span<const std::uint8_t> datagram, bool dropped) noexcept override {
-        Add({dropped ? std::uint8_t{'x'} : std::uint8_t{'<'}}, datagram);
-    }
-    std::vector<Bytes> Lines() {
-        const std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    void Add(Bytes line, std::span<const std::uint8_t> datagram) {
-        line.insert(line.end(), datagram.begin(), datagram.end());
-        const std::lock_guard lock(mutex_);
-        lines_.push_back(std::move(line));
-    }
-    std::mutex mutex_;
-    std::vector<Bytes> lines_;
+    std::vector<Bytes> trace_;
 };
 
 struct Wire {
     LoopbackSocket device;
     Collector collector;
-    Trace trace;
     UdpEndpoint endpoint{collector};
     sockaddr_in back{};  // where the endpoint's datagrams come from
 
     explicit Wire(const char* address, LinkRoute route = {}) : device(address, route.port) {
-        route.trace = &trace;
+        route.trace = &collector;
         endpoint.SetRemote(*ParseDeviceAddress(address), route);
         EXPECT_FALSE(endpoint.Open());
     }
@@ -142,11 +133,11 @@ TEST(UdpEndpoint, AReplyWaitingBeforeTheSendIsDropped) {
     wire.collector.hold = false;
     ASSERT_TRUE(wire.device.SendTo(wire.back, Bytes{0x12, 0, 1, 6}));
     EXPECT_EQ(wire.collector.After(2), (std::vector<Bytes>{{0x11, 0, 0, 6}, {0x12, 0, 1, 6}}));
-    EXPECT_EQ(wire.trace.Lines(), (std::vector<Bytes>{{'>', 0x11, 0, 0},
-                                                      {'<', 0x11, 0, 0, 6},
-                                                      {'>', 0x12, 0, 1},
-                                                      {'x', 0x11, 0, 0, 6, 0xD0},
-                                                      {'<', 0x12, 0, 1, 6}}));
+    EXPECT_EQ(wire.collector.Trace(), (std::vector<Bytes>{{'>', 0x11, 0, 0},
+                                                          {'<', 0x11, 0, 0, 6},
+                                                          {'>', 0x12, 0, 1},
+                                                          {'x', 0x11, 0, 0, 6, 0xD0},
+                                                          {'<', 0x12, 0, 1, 6}}));
 }
 
 // The route picks the device's port, and the local address or interface the
