@@ -1,5 +1,6 @@
 #include "proc/child_process_runner.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -52,9 +52,15 @@ void RunToEnd(ChildProcessRunner& runner, const std::string& command) {
     runner.StopChild();
 }
 
-int CountOpenFds() {
-    return static_cast<int>(
-        std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+// Descriptors of this process: all, or only those that a child started by any
+// means would inherit (not close-on-exec).
+int OpenFds(bool inheritable_only = false) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::stoi(entry.path().filename().string());
+        count += !inheritable_only || (::fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0 ? 1 : 0;
+    }
+    return count;
 }
 
 bool NoChildLeft() {
@@ -74,7 +80,7 @@ TEST(ChildProcessRunner, DeliversAllTheChildPrintedAndItsExitStatus) {
     const auto script = dir.WriteScript(
         "print.sh",
         "echo " + line + "echo 'last error' >&2\nprintf 'no line feed \\342\\202'\nexit 3\n");
-    const int fds_before = CountOpenFds();
+    const int fds_before = OpenFds();
     for (int round = 0; round < 100; ++round) {
         Recorder runner;
         RunToEnd(runner, script.string());
@@ -92,15 +98,17 @@ TEST(ChildProcessRunner, DeliversAllTheChildPrintedAndItsExitStatus) {
         EXPECT_EQ(runner.CollectedOutput(), runner.err);
         EXPECT_EQ(std::pair(runner.started.load(), runner.ended.load()), std::pair(0, 0));
     }
-    EXPECT_EQ(CountOpenFds(), fds_before);
+    EXPECT_EQ(OpenFds(), fds_before);
     EXPECT_TRUE(NoChildLeft());
 }
 
 // cat waits on its standard input, which stays open: it runs until stopped,
 // beside other runners, and no child started meanwhile inherits its pipes.
 TEST(ChildProcessRunner, RunsBesideOtherRunnersUntilStopped) {
+    const int inheritable = OpenFds(true);
     Recorder waiting;
     ASSERT_TRUE(waiting.StartChild("/bin/cat", false));
+    EXPECT_EQ(OpenFds(true), inheritable);
     Recorder other;
     RunToEnd(other, "/bin/ls /proc/self/fd");
     EXPECT_EQ(other.out, "0\n1\n2\n3\n");  // 3 is ls's own listing
