@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -251,16 +250,11 @@ TEST(Cli, ProgressFitsTheTerminal) {
     const std::string big = dir.WriteFile("big.zip", SampleBytes(1'600'000)).string();
     const std::string small = dir.WriteFile("small.zip", SampleBytes(100)).string();
     const std::string cli = BinPath("korvane-cli") + " download --ip 127.0.91.12 ";
-    const auto segments = [](const std::string& text) {
-        std::vector<std::string> parts;
+    const auto segments = [](const std::string& text) {  // what each redraw shows
         const std::string plain = std::regex_replace(text, std::regex("\x1b\\[[0-9]*[AK]"), "");
-        for (const std::string& line : SplitLines(plain)) {
-            std::stringstream pieces(line);
-            for (std::string piece; std::getline(pieces, piece, '\r');) {
-                parts.push_back(piece);
-            }
-        }
-        return parts;
+        const std::regex ends("[\r\n]");
+        return std::vector<std::string>(
+            std::sregex_token_iterator(plain.begin(), plain.end(), ends, -1), {});
     };
     const ProcessResult fleet = RunProcess({"script", "-q", "-e", "-c",
                                             "stty cols 60 rows 10; " + cli + "--ip 127.0.91.13 " +

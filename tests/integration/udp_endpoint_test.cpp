@@ -141,8 +141,7 @@ TEST(UdpEndpoint, AReplyWaitingBeforeTheSendIsDropped) {
 }
 
 // The route picks the device's port, and the local address or interface the
-// datagrams leave from; one that cannot be had fails the open, and a datagram
-// the system will not send (port 0) fails its send, each with the reason.
+// datagrams leave from; a local address that cannot be had fails the open.
 TEST(UdpEndpoint, RouteChoosesPortAndWhereDatagramsLeaveFrom) {
     Wire to_port("127.0.1.4", {.port = 21900});
     EXPECT_EQ(to_port.Exchange({0x43, 0, 0, 0, 0}), (Bytes{0x43, 0, 0, 0, 0}));
@@ -152,27 +151,12 @@ TEST(UdpEndpoint, RouteChoosesPortAndWhereDatagramsLeaveFrom) {
     Wire on_loopback("127.0.1.7", {.interface = "lo"});
     EXPECT_EQ(on_loopback.Exchange({0x81}), Bytes{0x81});
 
-    struct Case {
-        LinkRoute route;
-        std::errc open, send;
-    };
-    const std::vector<Case> failing = {
-        {{.source = ParseDeviceAddress("192.0.2.1")}, std::errc::address_not_available, {}},
-        {{.interface = "nosuchif0"}, std::errc::no_such_device, {}},
-        {{.port = 0}, {}, std::errc::invalid_argument},
-    };
-    for (const auto& c : failing) {
-        Collector collector;
-        UdpEndpoint endpoint(collector);
-        endpoint.SetRemote(*ParseDeviceAddress("127.0.1.8"), c.route);
-        const std::error_code opened = endpoint.Open();
-        if (c.open != std::errc{}) {
-            EXPECT_EQ(opened, c.open) << opened.message();
-            continue;
-        }
-        EXPECT_FALSE(opened) << opened.message();
-        EXPECT_EQ(endpoint.Send(Bytes{0x81}), c.send);
-    }
+    // (A bad interface and a send to port 0 are the CLI's and the job's rows.)
+    Collector collector;
+    UdpEndpoint endpoint(collector);
+    endpoint.SetRemote(*ParseDeviceAddress("127.0.1.8"),
+                       {.source = ParseDeviceAddress("192.0.2.1")});
+    EXPECT_EQ(endpoint.Open(), std::errc::address_not_available);
 }
 
 }  // namespace
