@@ -68,12 +68,10 @@ bool NoChildLeft() {
     return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
 
-// A child prints on both streams and exits with 3 at once, many times: its
-// last lines are never lost, each stream reaches its own hook, a character
-// split between two 260-byte reads comes out whole, one cut off at the very
-// end shows as U+FFFD, and the hooks run once. A
-// command that cannot start says so and calls neither hook. Either way every
-// descriptor is released and no child is left.
+// A child that prints on both streams and exits at once, many times: nothing is
+// lost, a character split between two reads comes out whole and one cut off at
+// the end as U+FFFD, each hook runs once. One that cannot start says so and
+// calls none. Either way no descriptor and no child is left.
 TEST(ChildProcessRunner, DeliversAllTheChildPrintedAndItsExitStatus) {
     testing::TempDir dir;
     const std::string line = std::string(259, 'a') + "€ split between two reads\n";
@@ -151,9 +149,8 @@ TEST(ChildProcessRunner, StopEndsTheChildsGroupAndReturns) {
 }
 
 // No shell reads the command line; what the command started prints after it
-// has ended (more than a pipe holds) is kept; one that cannot start says so.
-// The wait is bounded: a command still running at the limit is ended (here
-// killed, as it ignores SIGTERM) and what it printed so far is kept.
+// has ended (more than a pipe holds) is kept. At the limit a command is ended
+// (killed: it ignores SIGTERM) and what it printed so far is kept.
 TEST(RunAndCollect, GathersAllTheCommandPrintedWithinTheLimit) {
     testing::TempDir dir;
     const auto script =
@@ -170,9 +167,6 @@ TEST(RunAndCollect, GathersAllTheCommandPrintedWithinTheLimit) {
     ASSERT_NE(err, std::string::npos);
     EXPECT_EQ(output.erase(err, 7), out);
 
-    EXPECT_FALSE(RunAndCollect("/nonexistent-korvane/ping -c 4 x", output).started);
-    EXPECT_EQ(output, "Unable to start /nonexistent-korvane/ping -c 4 x\n");
-
     EXPECT_EQ(RUN_AND_COLLECT_LIMIT, 60s);
     const auto endless =
         dir.WriteScript("endless.sh", "trap '' TERM\necho before\nwhile :; do sleep 1; done\n");
@@ -184,10 +178,9 @@ TEST(RunAndCollect, GathersAllTheCommandPrintedWithinTheLimit) {
     EXPECT_EQ(output, "before\n");
 }
 
-// What the command prints reaches the handler while it runs, each stream
-// apart (here the interrupt waits for the first line of a command that never
-// ends by itself). The interrupt reaches the command, which may print a
-// summary and end; one that ignores it is ended after INTERRUPT_GRACE.
+// What the command prints reaches the handler while it runs, each stream apart
+// (the interrupt waits for the first line). The interrupt reaches the command,
+// which may print a summary and end; one that ignores it ends after INTERRUPT_GRACE.
 TEST(RunAndStream, HandsOverTheOutputAsItComesAndPassesAnInterruptOn) {
     testing::TempDir dir;
     const std::vector<std::tuple<std::string, int, std::string>> rows = {

@@ -182,10 +182,9 @@ TEST(Cli, FleetDeviceThatRefusesFailsOnlyItself) {
     EXPECT_THAT(run.err, HasSubstr("3 devices ["));  // one progress line for the fleet
 }
 
-// A signal cuts each 5 s wait for a reply short, like the window's close box:
-// SIGTERM fails every job of a fleet (none is tried again; the table follows),
-// SIGINT the machine code's requests. All devices see their datagram within 4 s
-// only when the jobs, and the requests, run side by side.
+// A signal cuts each 5 s wait short, like the window's close box: SIGTERM fails
+// every job of a fleet (none tried again), SIGINT the machine code's requests.
+// All devices see their datagram within 4 s only when they are served side by side.
 TEST(Cli, SignalsEndTheWaitsForRepliesAtOnce) {
     std::vector<std::unique_ptr<devsim::DeviceSimulator>> devices;
     for (const char* address : {"127.0.91.5", "127.0.91.6", "127.0.91.7"}) {
@@ -240,9 +239,8 @@ TEST(Cli, SigintEndsThePauseBeforeARetry) {
     EXPECT_EQ(refusing->Received().size(), 1u);
 }
 
-// Under a pseudo-terminal: a fleet that fits gets one line per device, redrawn in place
-// (cursor up), never wider than the terminal, and narrower once the terminal is. Where the
-// terminal tells no size, COLUMNS does.
+// Under a pseudo-terminal a fleet gets one line per device, redrawn in place, never wider
+// than the terminal and narrower once it is; without a size, COLUMNS tells the width.
 TEST(Cli, ProgressFitsTheTerminal) {
     auto first = StartDevice("127.0.91.12");
     auto second = StartDevice("127.0.91.13");
@@ -278,9 +276,8 @@ TEST(Cli, ProgressFitsTheTerminal) {
     EXPECT_THAT(segments(one.out), Each(SizeIs(Le(25u))));
 }
 
-// Ctrl-C during a long ping: ping's lines show as they come, the interrupt is
-// passed on to ping, whose statistics follow, and nothing of its process
-// group outlives korvane-cli.
+// Ctrl-C during a long ping: its lines show as they come, the interrupt reaches ping,
+// whose statistics follow, and nothing of its process group outlives korvane-cli.
 TEST(Cli, CtrlCGivesPingsStatisticsAndExits130) {
     ChildProcess cli({BinPath("korvane-cli"), "ping", "--ip", "127.0.0.2", "--count", "100"});
     ASSERT_TRUE(cli.WaitForLine(ChildProcess::Stream::Out, "PING 127.0.0.2", 10s));

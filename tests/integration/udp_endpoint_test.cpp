@@ -1,5 +1,6 @@
-// The endpoint and its receive thread against real UDP on loopback.
-// Addresses 127.0.1.x.
+// The link on loopback: the endpoint and its receive thread (127.0.1.x), and
+// the two maintenance exchanges against the simulator (127.0.5.x): one
+// request, one wait of at most 5 s, and what the operator is told.
 #include "link/udp_endpoint.hpp"
 
 #include <gtest/gtest.h>
@@ -7,14 +8,22 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "base/messages.hpp"
+#include "download/download_worker.hpp"
+#include "download/notification_queue.hpp"
 #include "link/device_address.hpp"
+#include "link/machine_code_text.hpp"
+#include "link/maintenance_commands.hpp"
 #include "link/protocol.hpp"
 #include "support/loopback_socket.hpp"
 #include "support/sample_bytes.hpp"
+#include "support/simulated_device.hpp"
+#include "support/temp_dir.hpp"
 
 namespace korvane {
 namespace {
@@ -115,10 +124,9 @@ TEST(UdpEndpoint, SendsWholeDatagramsAndHandsOverRepliesWithinTheBuffer) {
     EXPECT_EQ(wire.collector.After(2), (std::vector<Bytes>{full, {0x12, 0, 1, 6}}));
 }
 
-// A reply that was already waiting in the socket when the next request went
-// out (a duplicate, a late answer) is never handed over; one that came after
-// the request is. The first hand-over is held up so that the duplicate is
-// still unread when the request goes out.
+// A reply already waiting in the socket when the next request goes out (a
+// duplicate, a late answer) is never handed over; one that came after it is.
+// The first hand-over is held so that the duplicate is unread at the send.
 TEST(UdpEndpoint, AReplyWaitingBeforeTheSendIsDropped) {
     Wire wire("127.0.1.3");
     wire.collector.hold = true;
@@ -157,6 +165,71 @@ TEST(UdpEndpoint, RouteChoosesPortAndWhereDatagramsLeaveFrom) {
     endpoint.SetRemote(*ParseDeviceAddress("127.0.1.8"),
                        {.source = ParseDeviceAddress("192.0.2.1")});
     EXPECT_EQ(endpoint.Open(), std::errc::address_not_available);
+}
+
+const std::string WORKED = "11223344-5566-7788-6272-61636B6C6531";
+
+std::optional<std::string> ShownCode(NotificationQueue& sink) {
+    std::optional<std::string> shown;
+    while (const auto n = sink.TryPop()) {
+        if (n->code == UM_MACHINE_CODE) {
+            shown = FormatMachineCode(n->first, n->second);
+        }
+    }
+    return shown;
+}
+
+// What the operator is told for each reply is checked through the window; a
+// refused restore also asks a running download to stop.
+TEST(MaintenanceCommands, RefusedRestoreSetsTheAbortFlag) {
+    auto device = testing::StartDevice("127.0.5.1", {.refuse_nth = 1});
+    NotificationQueue sink;
+    DeviceLink link(sink);
+    const CommandOutcome outcome = RestoreIp(link, "127.0.5.1");
+    EXPECT_EQ(outcome.status, CommandStatus::NoReply);
+    EXPECT_EQ(outcome.message, messages::RESTORE_IP_FAILED);
+    EXPECT_TRUE(link.Abort().load());
+    EXPECT_EQ(device->Received(),
+              (std::vector<std::vector<std::uint8_t>>{{PKT_RESTORE_IP, 0, 0, 0, 0}}));
+}
+
+// A machine code that comes after the wait gave up is still shown while the
+// message box is open, but satisfies neither the next request nor the next
+// download's header.
+TEST(MaintenanceCommands, LateReplySatisfiesNothingThatFollows) {
+    auto device = testing::StartDevice("127.0.5.21", {.reply_delay = 5500ms});
+    NotificationQueue sink;
+    DeviceLink link(sink);
+    const CommandOutcome first = GetMachineCode(
+        link, "127.0.5.21", [](const CommandOutcome&) { std::this_thread::sleep_for(1500ms); });
+    EXPECT_EQ(first.status, CommandStatus::NoReply);
+    EXPECT_EQ(ShownCode(sink), WORKED);
+    EXPECT_EQ(RestoreIp(link, "127.0.5.21").status, CommandStatus::NoReply);
+
+    const testing::TempDir dir;
+    DownloadWorker worker(link, *ParseDeviceAddress("127.0.5.21"),
+                          LoadFirmware(dir.WriteFile("empty.zip", {})).queue);
+    ASSERT_TRUE(worker.Start());
+    worker.Join();
+    EXPECT_EQ(worker.Outcome()->result, DownloadResult::TimedOut);
+    EXPECT_EQ(worker.Outcome()->acknowledged, 0u);
+}
+
+// A command and a download of the same link wait on events of their own:
+// abandoning the download does not answer a restore the device ignores.
+TEST(MaintenanceCommands, AbandonedDownloadDoesNotAnswerACommand) {
+    auto device = testing::StartDevice("127.0.5.31", {.drop_reply_nth = 3});
+    NotificationQueue sink;
+    DeviceLink link(sink);
+    const testing::TempDir dir;
+    DownloadWorker worker(
+        link, *ParseDeviceAddress("127.0.5.31"),
+        LoadFirmware(dir.WriteFile("a.zip", std::vector<std::uint8_t>(9000))).queue);
+    ASSERT_TRUE(worker.Start());
+    auto restore = std::async(std::launch::async, [&] { return RestoreIp(link, "127.0.5.32"); });
+    std::this_thread::sleep_for(500ms);
+    worker.Abandon();
+    EXPECT_EQ(restore.get().status, CommandStatus::NoReply);
 }
 
 }  // namespace

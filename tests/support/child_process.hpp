@@ -21,12 +21,10 @@ struct ProcessResult {
 };
 
 // The one way tests run a program: started as the product starts its children
-// (LaunchChild: argv[0] looked up on PATH, no shell, a process group of its
-// own), `input` on its standard input and stdout and stderr read as they come,
-// by line or to the end, with time-outs. Environment and folder are set with
-// `env` (env -C DIR NAME=VALUE PROGRAM ...). Owned by one test thread; the
-// destructor kills and reaps the process group of a child not yet reaped, so
-// no test leaves a process behind.
+// (LaunchChild: PATH lookup, no shell, a process group of its own), `input` on
+// stdin, stdout and stderr read by line or to the end with time-outs; folder
+// and variables through `env -C DIR NAME=VALUE PROGRAM...`. Owned by one test
+// thread; the destructor kills and reaps the group of a child not yet reaped.
 class ChildProcess {
 public:
     enum class Stream { Out = 0, Err = 1 };

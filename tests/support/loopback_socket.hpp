@@ -37,11 +37,9 @@ struct Datagram {
     return result;
 }
 
-// The tests' one scripted peer: a plain UDP socket that plays the other side
-// of the wire where the exact bytes are the point. Bound to a loopback
-// address (or unbound until its first send), it sends to 127.x addresses only
-// and receives with a time-out. Owned by one test thread; throws on a setup
-// failure.
+// The tests' one scripted peer, for where the exact bytes are the point: a UDP
+// socket (bound to a loopback address, or not) that sends to 127.x only and
+// receives with a time-out. Owned by one test thread; throws on a setup failure.
 class LoopbackSocket {
 public:
     // Binds to address:port (port 0: an ephemeral one); empty: not bound.

@@ -7,9 +7,8 @@
 
 namespace korvane::testing {
 
-// Firmware-like content: `size` bytes from a seeded 64-bit generator, eight
-// bytes per draw: the same for the same seed, every run, and quick to make
-// under the sanitizers.
+// Firmware-like content: `size` bytes from a seeded generator, eight a draw:
+// the same for the same seed every run, and quick under the sanitizers.
 [[nodiscard]] inline std::vector<std::uint8_t> SampleBytes(std::size_t size,
                                                            std::uint64_t seed = 21818) {
     std::mt19937_64 random(seed);

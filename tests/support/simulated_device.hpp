@@ -10,8 +10,7 @@
 namespace korvane::testing {
 
 // A device simulator on `address` with `faults` (and the rest of `options`),
-// started; a start that fails fails the test. Only for tests that link the
-// simulator library.
+// started; a start that fails fails the test.
 [[nodiscard]] inline std::unique_ptr<devsim::DeviceSimulator> StartDevice(
     const std::string& address, devsim::FaultPlan faults = {},
     devsim::SimulatorOptions options = {}) {

@@ -84,10 +84,9 @@ TEST(ReplyRules, WhatReleasesTheOutstandingDatagram) {
     }
 }
 
-// A device is trusted to echo sequences once its acknowledgements of the
-// header and of the first data datagram both carried their own; zeros, a
-// constant, a late copy of the header's reply or a file without data teach
-// nothing.
+// A device is trusted to echo sequences once the replies to the header and the
+// first data both carried their own; zeros, a constant, a late copy of the
+// header's reply or a file without data teach nothing.
 TEST(ReplyRules, ADeviceEchoesWhenHeaderAndFirstDataRepliesCarryTheirSequence) {
     // clang-format off
     const std::vector<std::tuple<std::string, std::string, Outstanding, bool>> cases = {
