@@ -52,15 +52,12 @@ private slots:
         QFETCH(QString, code);
         QFETCH(bool, full_wait);
         const bool sends = boxes.isEmpty() || !boxes.first().startsWith("IP is");
-        devsim::SimulatorOptions options;
-        if (device == "zeros") {
-            options.machine_code = {};
-        }
         const auto simulator = kt::StartDevice(
             sends ? address.toStdString() : "127.0.8.9",
             {.refuse_nth = device == "refuses" ? std::optional(1u) : std::nullopt,
              .drop_reply_nth = device == "silent" ? std::optional(1u) : std::nullopt},
-            options);
+            device == "zeros" ? devsim::SimulatorOptions{.machine_code = {}}
+                              : devsim::SimulatorOptions{});
         const auto dialog = kt::MakeDialog(address);
         dialog->findChild<QLineEdit*>("1007")->setText("old");
         const auto start = Clock::now();
@@ -71,9 +68,9 @@ private slots:
         QVERIFY(waited < 8s);
         const std::uint8_t request =
             command == ID_RESTORE_IP ? PKT_RESTORE_IP : PKT_GET_MACHINE_CODE;
-        using Datagrams = std::vector<std::vector<std::uint8_t>>;
-        const Datagrams sent = sends ? Datagrams{{request, 0, 0, 0, 0}} : Datagrams{};
-        QCOMPARE(simulator->Received(), sent);
+        QCOMPARE(simulator->Received().size(), sends ? 1u : 0u);
+        QVERIFY(!sends ||
+                (simulator->Received()[0] == std::vector<std::uint8_t>{request, 0, 0, 0, 0}));
     }
 
     // The download goes on and ends while the restore waits for a silent
