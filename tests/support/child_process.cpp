@@ -109,10 +109,8 @@ ProcessResult ChildProcess::Finish(milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (Fill(std::nullopt, deadline)) {
     }
-    while (!Reap(WNOHANG) && Clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-    if (!exit_code_) {
+    if (!WaitUntil([this] { return Reap(WNOHANG); },
+                   std::chrono::ceil<milliseconds>(deadline - Clock::now()))) {
         KillAll(pid_);
         Reap(0);
     }

@@ -2,8 +2,6 @@
 // which wait, the operator's address text and the download's input checks.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -138,11 +136,9 @@ TEST(DeviceAddress, OnlyAPlainDottedQuadIsAnAddress) {
     // clang-format on
     for (const auto& [text, hex] : cases) {
         const auto address = ParseDeviceAddress(text);
-        std::array<char, 9> got{};
-        if (address) {
-            std::snprintf(got.data(), got.size(), "%08x", ntohl(address->s_addr));
-        }
-        EXPECT_EQ(std::string(got.data()), hex) << '"' << text << '"';
+        const auto* bytes =
+            reinterpret_cast<const std::uint8_t*>(address ? &address->s_addr : nullptr);
+        EXPECT_EQ(address ? ToHex({bytes, 4}) : "", hex) << '"' << text << '"';
     }
 }
 
