@@ -1,7 +1,12 @@
-// korvane-devsim as a program: output, faults, exit codes. At 127.0.92.20-22.
+// The simulated device in-process (127.0.92.1) and korvane-devsim as a program:
+// output, faults, exit codes (127.0.92.20-22).
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
+#include <thread>
+
+#include "devsim/device_simulator.hpp"
 #include "link/protocol.hpp"
 #include "support/child_process.hpp"
 #include "support/loopback_socket.hpp"
@@ -87,6 +92,31 @@ TEST(DevsimProcess, ServesReportsAndExitsAsDocumented) {
     const auto [interrupted, reported, interrupted_err] =
         faulty.Finish(10s);  // the refused end: nothing
     EXPECT_EQ(std::pair(interrupted, reported), std::pair(0, std::string()));
+}
+
+TEST(DeviceSimulator, ForgetsReportedTransfersWithoutHistoryAndStopsDuringADelay) {
+    devsim::DeviceSimulator device(
+        {.bind_address = "127.0.92.1", .faults = {.reply_delay = 200ms}, .keep_history = false});
+    std::atomic<int> reported{0};
+    device.OnTransfer([&reported](const devsim::TransferRecord& record) {
+        reported += record.verdict == devsim::TransferVerdict::Ok;
+    });
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    LoopbackSocket client;
+    for (const auto text : {ABC_HEADER, ABC_DATA, ABC_END}) {
+        ASSERT_TRUE(client.SendTo(LoopbackAddress("127.0.92.1", DEVICE_PORT), Hex(text)));
+        EXPECT_EQ(client.Receive(5s).value().bytes.at(3), REPLY_ACK);
+    }
+    ASSERT_TRUE(device.WaitForTransfers(1, 2s));
+    EXPECT_EQ(reported.load(), 1);
+    EXPECT_TRUE(device.Transfers().empty());
+    EXPECT_TRUE(device.Received().empty());
+    // A stop cuts a reply's delay short: that reply is never sent.
+    ASSERT_TRUE(client.SendTo(LoopbackAddress("127.0.92.1", DEVICE_PORT), RESTORE_IP_REQUEST));
+    std::this_thread::sleep_for(50ms);
+    device.Stop();
+    EXPECT_FALSE(client.Receive(500ms).has_value());
 }
 
 }  // namespace
