@@ -16,12 +16,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 
-if [ -z "${KORVANE_BENCH_NETNS:-}" ]; then
-    if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
-        exec env KORVANE_BENCH_NETNS=1 unshare -n -- \
-            bash -c 'ip link set lo up && exec "$@"' bash "$0" "$build"
-    fi
-    echo "bench: not root or no network namespaces: running on the host's loopback" >&2
+if [ -z "${KORVANE_PRIVATE_NET:-}" ]; then
+    exec "$root/scripts/in-private-net.sh" "$0" "$build"
 fi
 
 bin=$build/bin
@@ -42,7 +38,7 @@ pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; stop_devsim; rm -rf "$work"' EXIT
 
 # in.tftpd ignores a system whose only address is 127.0.0.1: give it its own.
-if [ -n "${KORVANE_BENCH_NETNS:-}" ]; then
+if [ "$KORVANE_PRIVATE_NET" = 1 ]; then
     ip addr add "$tftp_server/32" dev lo
 fi
 chmod 711 "$work"

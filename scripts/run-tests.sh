@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the ctest suite of one build preset. Where the kernel lets us, the run
-# happens inside a private network namespace whose only interface is `lo`, so
-# that no datagram a test sends can ever leave this machine.
+# Runs the ctest suite of one build preset, in a private network namespace
+# whose only interface is `lo` where the kernel lets us (scripts/in-private-net.sh),
+# so that no datagram a test sends can ever leave this machine.
 #   scripts/run-tests.sh PRESET [extra ctest arguments...]
 set -euo pipefail
 preset=${1:?preset}
@@ -20,9 +20,5 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan-suppressions.txt}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
-if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null && command -v ip >/dev/null; then
-  echo "run-tests: $preset suite in a private network namespace (loopback only)" >&2
-  exec unshare -n -- bash -c 'ip link set lo up && exec "$@"' bash "${ctest_cmd[@]}"
-fi
-echo "run-tests: $preset suite on the host network (no private namespace available)" >&2
-exec "${ctest_cmd[@]}"
+echo "run-tests: $preset suite" >&2
+exec "$root/scripts/in-private-net.sh" "${ctest_cmd[@]}"

@@ -18,7 +18,6 @@ namespace korvane::testing {
 class ConfigHome {
 public:
     ConfigHome() { qputenv("XDG_CONFIG_HOME", dir_.path().toUtf8()); }
-    [[nodiscard]] QString Path() const { return dir_.path(); }
 
 private:
     QTemporaryDir dir_;

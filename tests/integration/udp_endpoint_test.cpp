@@ -1,5 +1,6 @@
-// The endpoint and its receive thread against real UDP on loopback.
-// Addresses 127.0.1.x.
+// The link on loopback: the endpoint and its receive thread (127.0.1.x), and
+// the two maintenance exchanges against the simulator (127.0.5.x): one
+// request, one wait of at most 5 s, and what the operator is told.
 #include "link/udp_endpoint.hpp"
 
 #include <gtest/gtest.h>
@@ -7,14 +8,22 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "base/messages.hpp"
+#include "download/download_worker.hpp"
+#include "download/notification_queue.hpp"
 #include "link/device_address.hpp"
+#include "link/machine_code_text.hpp"
+#include "link/maintenance_commands.hpp"
 #include "link/protocol.hpp"
 #include "support/loopback_socket.hpp"
 #include "support/sample_bytes.hpp"
+#include "support/simulated_device.hpp"
+#include "support/temp_dir.hpp"
 
 namespace korvane {
 namespace {
@@ -23,9 +32,10 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using testing::LoopbackSocket;
 
-// Keeps what the endpoint hands over; while `hold` is set, a hand-over
-// waits (and says so in `holding`).
-class Collector final : public DeviceReplyHandler {
+// Keeps what the endpoint hands over and what it tells its trace (">" sent,
+// "<" received, "x" dropped, each before the bytes); while `hold` is set, a
+// hand-over waits (and says so in `holding`).
+class Collector final : public DeviceReplyHandler, public LinkTrace {
 public:
     std::atomic<bool> hold{false};
     std::atomic<bool> holding{false};
@@ -34,9 +44,16 @@ public:
         for (; hold; holding = true) {
             std::this_thread::sleep_for(1ms);
         }
-        const std::lock_guard lock(mutex_);
-        got_.emplace_back(datagram.begin(), datagram.end());
-        changed_.notify_all();
+        Add(got_, {}, datagram);
+    }
+    void Sent(in_addr, std::span<const std::uint8_t> head,
+              std::span<const std::uint8_t> tail) noexcept override {
+        Bytes sent(head.begin(), head.end());
+        sent.insert(sent.end(), tail.begin(), tail.end());
+        Add(trace_, {'>'}, sent);
+    }
+    void Received(in_addr, std::span<const std::uint8_t> datagram, bool dropped) noexcept override {
+        Add(trace_, {dropped ? std::uint8_t{'x'} : std::uint8_t{'<'}}, datagram);
     }
     // Everything handed over once `count` have come (or 3 s passed) and then
     // nothing more for 200 ms.
@@ -46,49 +63,32 @@ public:
         changed_.wait_for(lock, 200ms, [&] { return got_.size() > count; });
         return got_;
     }
+    std::vector<Bytes> Trace() {
+        const std::lock_guard lock(mutex_);
+        return trace_;
+    }
 
 private:
+    void Add(std::vector<Bytes>& to, Bytes line, std::span<const std::uint8_t> datagram) {
+        line.insert(line.end(), datagram.begin(), datagram.end());
+        const std::lock_guard lock(mutex_);
+        to.push_back(std::move(line));
+        changed_.notify_all();
+    }
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Bytes> got_;
-};
-
-// Writes down what an endpoint says it sent and received.
-class Trace final : public LinkTrace {
-public:
-    void Sent(in_addr, std::span<const std::uint8_t> head,
-              std::span<const std::uint8_t> tail) noexcept override {
-        Bytes sent(head.begin(), head.end());
-        sent.insert(sent.end(), tail.begin(), tail.end());
-        Add({'>'}, sent);
-    }
-    void Received(in_addr, std::span<const std::uint8_t> datagram, bool dropped) noexcept override {
-        Add({dropped ? std::uint8_t{'x'} : std::uint8_t{'<'}}, datagram);
-    }
-    std::vector<Bytes> Lines() {
-        const std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    void Add(Bytes line, std::span<const std::uint8_t> datagram) {
-        line.insert(line.end(), datagram.begin(), datagram.end());
-        const std::lock_guard lock(mutex_);
-        lines_.push_back(std::move(line));
-    }
-    std::mutex mutex_;
-    std::vector<Bytes> lines_;
+    std::vector<Bytes> trace_;
 };
 
 struct Wire {
     LoopbackSocket device;
     Collector collector;
-    Trace trace;
     UdpEndpoint endpoint{collector};
     sockaddr_in back{};  // where the endpoint's datagrams come from
 
     explicit Wire(const char* address, LinkRoute route = {}) : device(address, route.port) {
-        route.trace = &trace;
+        route.trace = &collector;
         endpoint.SetRemote(*ParseDeviceAddress(address), route);
         EXPECT_FALSE(endpoint.Open());
     }
@@ -124,10 +124,9 @@ TEST(UdpEndpoint, SendsWholeDatagramsAndHandsOverRepliesWithinTheBuffer) {
     EXPECT_EQ(wire.collector.After(2), (std::vector<Bytes>{full, {0x12, 0, 1, 6}}));
 }
 
-// A reply that was already waiting in the socket when the next request went
-// out (a duplicate, a late answer) is never handed over; one that came after
-// the request is. The first hand-over is held up so that the duplicate is
-// still unread when the request goes out.
+// A reply already waiting in the socket when the next request goes out (a
+// duplicate, a late answer) is never handed over; one that came after it is.
+// The first hand-over is held so that the duplicate is unread at the send.
 TEST(UdpEndpoint, AReplyWaitingBeforeTheSendIsDropped) {
     Wire wire("127.0.1.3");
     wire.collector.hold = true;
@@ -142,16 +141,15 @@ TEST(UdpEndpoint, AReplyWaitingBeforeTheSendIsDropped) {
     wire.collector.hold = false;
     ASSERT_TRUE(wire.device.SendTo(wire.back, Bytes{0x12, 0, 1, 6}));
     EXPECT_EQ(wire.collector.After(2), (std::vector<Bytes>{{0x11, 0, 0, 6}, {0x12, 0, 1, 6}}));
-    EXPECT_EQ(wire.trace.Lines(), (std::vector<Bytes>{{'>', 0x11, 0, 0},
-                                                      {'<', 0x11, 0, 0, 6},
-                                                      {'>', 0x12, 0, 1},
-                                                      {'x', 0x11, 0, 0, 6, 0xD0},
-                                                      {'<', 0x12, 0, 1, 6}}));
+    EXPECT_EQ(wire.collector.Trace(), (std::vector<Bytes>{{'>', 0x11, 0, 0},
+                                                          {'<', 0x11, 0, 0, 6},
+                                                          {'>', 0x12, 0, 1},
+                                                          {'x', 0x11, 0, 0, 6, 0xD0},
+                                                          {'<', 0x12, 0, 1, 6}}));
 }
 
 // The route picks the device's port, and the local address or interface the
-// datagrams leave from; one that cannot be had fails the open, and a datagram
-// the system will not send (port 0) fails its send, each with the reason.
+// datagrams leave from; a local address that cannot be had fails the open.
 TEST(UdpEndpoint, RouteChoosesPortAndWhereDatagramsLeaveFrom) {
     Wire to_port("127.0.1.4", {.port = 21900});
     EXPECT_EQ(to_port.Exchange({0x43, 0, 0, 0, 0}), (Bytes{0x43, 0, 0, 0, 0}));
@@ -161,27 +159,72 @@ TEST(UdpEndpoint, RouteChoosesPortAndWhereDatagramsLeaveFrom) {
     Wire on_loopback("127.0.1.7", {.interface = "lo"});
     EXPECT_EQ(on_loopback.Exchange({0x81}), Bytes{0x81});
 
-    struct Case {
-        LinkRoute route;
-        std::errc open, send;
-    };
-    const std::vector<Case> failing = {
-        {{.source = ParseDeviceAddress("192.0.2.1")}, std::errc::address_not_available, {}},
-        {{.interface = "nosuchif0"}, std::errc::no_such_device, {}},
-        {{.port = 0}, {}, std::errc::invalid_argument},
-    };
-    for (const auto& c : failing) {
-        Collector collector;
-        UdpEndpoint endpoint(collector);
-        endpoint.SetRemote(*ParseDeviceAddress("127.0.1.8"), c.route);
-        const std::error_code opened = endpoint.Open();
-        if (c.open != std::errc{}) {
-            EXPECT_EQ(opened, c.open) << opened.message();
-            continue;
+    // (A bad interface and a send to port 0 are the CLI's and the job's rows.)
+    Collector collector;
+    UdpEndpoint endpoint(collector);
+    endpoint.SetRemote(*ParseDeviceAddress("127.0.1.8"),
+                       {.source = ParseDeviceAddress("192.0.2.1")});
+    EXPECT_EQ(endpoint.Open(), std::errc::address_not_available);
+}
+
+const std::string WORKED = "11223344-5566-7788-6272-61636B6C6531";
+
+std::optional<std::string> ShownCode(NotificationQueue& sink) {
+    std::optional<std::string> shown;
+    while (const auto n = sink.TryPop()) {
+        if (n->code == UM_MACHINE_CODE) {
+            shown = FormatMachineCode(n->first, n->second);
         }
-        EXPECT_FALSE(opened) << opened.message();
-        EXPECT_EQ(endpoint.Send(Bytes{0x81}), c.send);
     }
+    return shown;
+}
+
+// What the operator is told for each reply is checked through the window; a
+// refused restore also asks a running download to stop.
+TEST(MaintenanceCommands, RefusedRestoreSetsTheAbortFlag) {
+    auto device = testing::StartDevice("127.0.5.1", {.refuse_nth = 1});
+    NotificationQueue sink;
+    DeviceLink link(sink);
+    const CommandOutcome outcome = RestoreIp(link, "127.0.5.1");
+    EXPECT_EQ(outcome.status, CommandStatus::NoReply);
+    EXPECT_EQ(outcome.message, messages::RESTORE_IP_FAILED);
+    EXPECT_TRUE(link.Abort().load());
+    EXPECT_EQ(device->Received(),
+              (std::vector<std::vector<std::uint8_t>>{{PKT_RESTORE_IP, 0, 0, 0, 0}}));
+}
+
+// A machine code that comes after the wait gave up is still shown while the
+// message box is open, but satisfies neither the next request nor the next
+// download's header.
+TEST(MaintenanceCommands, LateReplySatisfiesNothingThatFollows) {
+    auto device = testing::StartDevice("127.0.5.21", {.reply_delay = 5500ms});
+    NotificationQueue sink;
+    DeviceLink link(sink);
+    const CommandOutcome first = GetMachineCode(
+        link, "127.0.5.21", [](const CommandOutcome&) { std::this_thread::sleep_for(1500ms); });
+    EXPECT_EQ(first.status, CommandStatus::NoReply);
+    EXPECT_EQ(ShownCode(sink), WORKED);
+    EXPECT_EQ(RestoreIp(link, "127.0.5.21").status, CommandStatus::NoReply);
+
+    const testing::TempDir dir;
+    DownloadWorker worker(link, *ParseDeviceAddress("127.0.5.21"),
+                          LoadFirmware(dir.WriteFile("empty.zip", {})).queue);
+    ASSERT_TRUE(worker.Start());
+    worker.Join();
+    EXPECT_EQ(worker.Outcome()->result, DownloadResult::TimedOut);
+    EXPECT_EQ(worker.Outcome()->acknowledged, 0u);
+}
+
+// A command waits on an event of its own: what a download of the same link does
+// to the link's event (each acknowledgement, an abandon) never answers it.
+TEST(MaintenanceCommands, TheLinksEventNeverAnswersACommand) {
+    NotificationQueue sink;
+    DeviceLink link(sink);
+    auto restore = std::async(std::launch::async, [&] { return RestoreIp(link, "127.0.5.32"); });
+    while (restore.wait_for(10ms) != std::future_status::ready) {
+        link.Ack().Set();
+    }
+    EXPECT_EQ(restore.get().status, CommandStatus::NoReply);
 }
 
 }  // namespace

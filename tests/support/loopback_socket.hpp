@@ -37,22 +37,19 @@ struct Datagram {
     return result;
 }
 
-// A plain UDP socket for tests that play the other side of the wire: bound to
-// a loopback address (or unbound until its first send), it sends to 127.x
-// addresses only and receives with a time-out. Owned by one test thread;
-// throws on a setup failure.
+// The tests' one scripted peer, for where the exact bytes are the point: a UDP
+// socket (bound to a loopback address, or not) that sends to 127.x only and
+// receives with a time-out. Owned by one test thread; throws on a setup failure.
 class LoopbackSocket {
 public:
-    LoopbackSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        if (!fd_) {
-            throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-        }
-    }
-    // Binds to address:port (port 0: an ephemeral one).
-    explicit LoopbackSocket(const std::string& address, std::uint16_t port = 0) : LoopbackSocket() {
-        const sockaddr_in local = LoopbackAddress(address, port);
-        if (::bind(fd_.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-            throw std::runtime_error("bind " + address + ": " + std::strerror(errno));
+    // Binds to address:port (port 0: an ephemeral one); empty: not bound.
+    explicit LoopbackSocket(const std::string& address = {}, std::uint16_t port = 0)
+        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        const sockaddr_in local = address.empty() ? sockaddr_in{} : LoopbackAddress(address, port);
+        if (!fd_ ||
+            (!address.empty() &&
+             ::bind(fd_.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)) {
+            throw std::runtime_error("socket " + address + ": " + std::strerror(errno));
         }
     }
 
@@ -64,43 +61,22 @@ public:
         return ::sendto(fd_.Get(), bytes.data(), bytes.size(), 0,
                         reinterpret_cast<const sockaddr*>(&to), sizeof to) == std::ssize(bytes);
     }
-    bool SendTo(const std::string& address, std::uint16_t port,
-                std::span<const std::uint8_t> bytes) const {
-        return SendTo(LoopbackAddress(address, port), bytes);
-    }
 
     // The next datagram (up to 64 KiB), or nothing after `timeout`.
     [[nodiscard]] std::optional<Datagram> Receive(std::chrono::milliseconds timeout) const {
         pollfd ready{.fd = fd_.Get(), .events = POLLIN, .revents = 0};
-        if (::poll(&ready, 1, static_cast<int>(timeout.count())) <= 0) {
-            return std::nullopt;
-        }
         Datagram datagram{.bytes = std::vector<std::uint8_t>(65536), .from = {}};
         socklen_t size = sizeof datagram.from;
         const ssize_t n =
-            ::recvfrom(fd_.Get(), datagram.bytes.data(), datagram.bytes.size(), MSG_DONTWAIT,
-                       reinterpret_cast<sockaddr*>(&datagram.from), &size);
+            ::poll(&ready, 1, static_cast<int>(timeout.count())) <= 0
+                ? -1
+                : ::recvfrom(fd_.Get(), datagram.bytes.data(), datagram.bytes.size(), MSG_DONTWAIT,
+                             reinterpret_cast<sockaddr*>(&datagram.from), &size);
         if (n < 0) {
             return std::nullopt;
         }
         datagram.bytes.resize(static_cast<std::size_t>(n));
         return datagram;
-    }
-    // The bytes of the next datagram; none (an empty vector) after `timeout`.
-    [[nodiscard]] std::vector<std::uint8_t> ReceiveBytes(std::chrono::milliseconds timeout) const {
-        auto datagram = Receive(timeout);
-        return datagram ? std::move(datagram->bytes) : std::vector<std::uint8_t>();
-    }
-    // Every datagram until none has come for `quiet`, in order; one larger than
-    // the receive buffer (5200 bytes) stands as the single byte 0xEE.
-    [[nodiscard]] std::vector<std::vector<std::uint8_t>> ReceiveUntilQuiet(
-        std::chrono::milliseconds quiet) const {
-        std::vector<std::vector<std::uint8_t>> got;
-        while (auto datagram = Receive(quiet)) {
-            got.push_back(datagram->bytes.size() > 5200 ? std::vector<std::uint8_t>{0xEE}
-                                                        : datagram->bytes);
-        }
-        return got;
     }
 
 private:

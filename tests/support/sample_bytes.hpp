@@ -7,9 +7,10 @@
 
 namespace korvane::testing {
 
-// `size` bytes from a seeded 64-bit generator, eight bytes per draw: the same
-// for the same seed, every run, and quick to make under the sanitizers.
-[[nodiscard]] inline std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint64_t seed) {
+// Firmware-like content: `size` bytes from a seeded generator, eight a draw:
+// the same for the same seed every run, and quick under the sanitizers.
+[[nodiscard]] inline std::vector<std::uint8_t> SampleBytes(std::size_t size,
+                                                           std::uint64_t seed = 21818) {
     std::mt19937_64 random(seed);
     std::vector<std::uint8_t> bytes(size);
     std::uint64_t word = 0;
@@ -18,12 +19,6 @@ namespace korvane::testing {
         bytes[i] = static_cast<std::uint8_t>(word);
     }
     return bytes;
-}
-
-// Firmware-like sample content: RandomBytes with a fixed default seed.
-[[nodiscard]] inline std::vector<std::uint8_t> SampleBytes(std::size_t size,
-                                                           std::uint32_t seed = 21818) {
-    return RandomBytes(size, seed);
 }
 
 }  // namespace korvane::testing

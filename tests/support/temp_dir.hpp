@@ -42,6 +42,15 @@ public:
         }
         return file;
     }
+    // Writes an executable /bin/sh script `name` with `body` and returns its
+    // path (one word of a command line: temp paths have no blanks).
+    std::filesystem::path WriteScript(const std::string& name, const std::string& body) const {
+        const std::string text = "#!/bin/sh\n" + body;
+        const auto path =
+            WriteFile(name, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
+    }
 
 private:
     std::filesystem::path path_;

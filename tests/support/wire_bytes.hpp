@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/hex.hpp"
+#include "link/protocol.hpp"
 
 namespace korvane::testing {
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "frontend/parse_error_text.hpp"
+#include "link/machine_code_text.hpp"
 #include "proc/child_text_decoder.hpp"
 #include "proc/command_line.hpp"
 #include "proc/ping_command_line.hpp"
@@ -86,25 +87,29 @@ TEST(PingCommandLine, IsTheCountedPingFollowedByTheTypedTextUnchanged) {
 // The parser's reports as CLI11 words them, in the operator's words; the
 // cases the command-line tests do not reach.
 TEST(DescribeParseFailure, NamesWhatIsWrongInWords) {
+    // clang-format off
     const std::vector<std::pair<ParseFailure, std::string>> rows = {
         {{"ExtrasError", "", {"fw.bin", "--prot=5"}}, "unknown option '--prot'"},
         {{"ExtrasError", "", {"fw.bin", "-"}}, "unexpected argument 'fw.bin'"},
-        {{"ArgumentMismatch", "--bind: At Most 1 required but received 3"},
-         "--bind may be given once, not three times"},
-        {{"ArgumentMismatch", "--x: At Most 2 required but received 12"},
-         "--x takes at most two values, not 12"},
-        {{"ArgumentMismatch", "--x: At least 2 required but received 1"},
-         "--x needs at least two values, not one"},
+        {{"ArgumentMismatch", "--bind: At Most 1 required but received 3"}, "--bind may be given once, not three times"},
+        {{"ArgumentMismatch", "--x: At Most 2 required but received 12"}, "--x takes at most two values, not 12"},
+        {{"ArgumentMismatch", "--x: At least 2 required but received 1"}, "--x needs at least two values, not one"},
         {{"ArgumentMismatch", "--bind: 1 required ADDR missing"}, "--bind needs a value (ADDR)"},
-        {{"ConversionError", "Could not convert: --port = 99999"},
-         "--port: '99999' is not a valid value"},
-        {{"ConversionError", "--json: too many inputs for a flag"},
-         "--json is a flag and takes no value"},
+        {{"ConversionError", "Could not convert: --port = 99999"}, "--port: '99999' is not a valid value"},
+        {{"ConversionError", "--json: too many inputs for a flag"}, "--json is a flag and takes no value"},
         {{"ValidationError", "--count: at least one is needed"}, "--count: at least one is needed"},
     };
+    // clang-format on
     for (const auto& [failure, text] : rows) {
         EXPECT_EQ(DescribeParseFailure(failure), text) << failure.message;
     }
+}
+
+// The reply's bytes in wire order (each value least significant byte first),
+// then the fixed suffix, upper-case.
+TEST(MachineCodeText, ShowsTheReplyBytesInWireOrderThenTheFixedSuffix) {
+    EXPECT_EQ(FormatMachineCode(0x44332211, 0x88776655), "11223344-5566-7788-6272-61636B6C6531");
+    EXPECT_EQ(FormatMachineCode(0xFFFFFFFF, 0x0000BBAA), "FFFFFFFF-AABB-0000-6272-61636B6C6531");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The one path from a firmware file to the datagrams a download sends:
-// loading exactly what the file held, and every byte of every datagram.
+// loading exactly what the file held, every byte of every datagram, and MD5.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -26,12 +26,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 const std::string MODULE = "44 72 69 76 65 72 4D 61 6E 61 67 65 72";  // "DriverManager"
 
-std::shared_ptr<const PacketQueue> Queue(const TempDir& dir, const Bytes& bytes) {
-    const FirmwareLoad load = LoadFirmware(dir.WriteFile("fw.zip", bytes));
-    EXPECT_FALSE(load.refusal);
-    return load.queue;
-}
-
 // Header, chunks of 8000 bytes in file order, end, each numbered with the
 // count before it; every byte of the small ones spelled out.
 TEST(FirmwareQueue, FilesGoOutInNumberedChunks) {
@@ -51,8 +45,8 @@ TEST(FirmwareQueue, FilesGoOutInNumberedChunks) {
     };
     // clang-format on
     for (const auto& [file, prefixes] : cases) {
-        const auto queue = Queue(dir, file);
-        ASSERT_EQ(queue->size(), prefixes.size()) << file.size();
+        const auto queue = LoadFirmware(dir.WriteFile("fw.zip", file)).queue;
+        ASSERT_TRUE(queue && queue->size() == prefixes.size()) << file.size();
         EXPECT_EQ(DatagramCount(file.size()), prefixes.size());
         Bytes payload;
         for (std::size_t i = 0; i < prefixes.size(); ++i) {
@@ -118,6 +112,42 @@ TEST(FirmwareLoad, RefusesAFileThatChangedSizeWhileRead) {
             EXPECT_TRUE(image.Data().empty());
             EXPECT_EQ(image.Length(), 0u);
         }
+    }
+}
+
+// RFC 1321 digests (the last spans two blocks), then lengths at the padding
+// edges: Final pads within the last block below 56 bytes, into one more from 56.
+TEST(Md5Context, KnownDigests) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"1234567890123456789012345678901234567890"
+         "1234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+        {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},
+        {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"},
+        {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
+    };
+    for (const auto& [message, digest] : rows) {
+        const auto* data = reinterpret_cast<const std::uint8_t*>(message.data());
+        EXPECT_EQ(ToHex(Md5Context::Of({data, message.size()})), digest) << message.size();
+    }
+}
+
+// One context digests a message split at every offset in turn: the pieces
+// give the one-shot digest, and Final leaves the context ready for the next.
+TEST(Md5Context, AnySplitOfTheMessageGivesTheSameDigest) {
+    const auto message = testing::SampleBytes(200, 1);
+    const std::span<const std::uint8_t> bytes(message);
+    const Digest whole = Md5Context::Of(bytes);
+    Md5Context context;
+    for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+        context.Update(bytes.first(cut));
+        context.Update({});  // an empty piece, data() null, changes nothing
+        context.Update(bytes.subspan(cut));
+        Digest digest{};
+        context.Final(digest);
+        ASSERT_EQ(ToHex(digest), ToHex(whole)) << "cut at " << cut;
     }
 }
 

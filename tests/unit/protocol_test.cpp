@@ -2,8 +2,6 @@
 // which wait, the operator's address text and the download's input checks.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -84,10 +82,9 @@ TEST(ReplyRules, WhatReleasesTheOutstandingDatagram) {
     }
 }
 
-// A device is trusted to echo sequences once its acknowledgements of the
-// header and of the first data datagram both carried their own; zeros, a
-// constant, a late copy of the header's reply or a file without data teach
-// nothing.
+// A device is trusted to echo sequences once the replies to the header and the
+// first data both carried their own; zeros, a constant, a late copy of the
+// header's reply or a file without data teach nothing.
 TEST(ReplyRules, ADeviceEchoesWhenHeaderAndFirstDataRepliesCarryTheirSequence) {
     // clang-format off
     const std::vector<std::tuple<std::string, std::string, Outstanding, bool>> cases = {
@@ -138,11 +135,9 @@ TEST(DeviceAddress, OnlyAPlainDottedQuadIsAnAddress) {
     // clang-format on
     for (const auto& [text, hex] : cases) {
         const auto address = ParseDeviceAddress(text);
-        std::array<char, 9> got{};
-        if (address) {
-            std::snprintf(got.data(), got.size(), "%08x", ntohl(address->s_addr));
-        }
-        EXPECT_EQ(std::string(got.data()), hex) << '"' << text << '"';
+        const auto* bytes =
+            reinterpret_cast<const std::uint8_t*>(address ? &address->s_addr : nullptr);
+        EXPECT_EQ(address ? ToHex({bytes, 4}) : "", hex) << '"' << text << '"';
     }
 }
 

@@ -1,0 +1,1 @@
+"""The fault soak of korvane-cli against korvane-devsim (scripts/soak.py)."""
