@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Fail("a reply shorter than four bytes or with another code");
         }
         if (response.finished) {
-            if (response.finished->ok) {
+            if (response.finished->verdict == korvane::devsim::TransferVerdict::Ok) {
                 CheckOk(model, *response.finished);
                 if (!acknowledged || request[0] != korvane::PKT_END) {
                     Fail("a good transfer not acknowledged at its end datagram");
