@@ -300,10 +300,13 @@ void ChildProcessRunner::SignalChildGroup(int signal_number) const {
             return;
         }
     }
-    // The group takes the child's descendants with it; the child itself is
-    // named too in case it left the group it was started in.
+    // The group takes the child's descendants with it. The child is named
+    // apart only when it has left the group it was started in: a second copy
+    // of an interrupt would be handled twice (ping printing its summary twice).
     (void)::killpg(process_, signal_number);
-    (void)::kill(process_, signal_number);
+    if (::getpgid(process_) != process_) {
+        (void)::kill(process_, signal_number);
+    }
 }
 
 bool ChildProcessRunner::WaitForReaders(std::chrono::milliseconds limit) {
