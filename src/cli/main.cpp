@@ -33,7 +33,7 @@ void ReportParseError(const CLI::App& app, const CLI::ParseError& error) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int korvane::cli::RunProgram(int argc, char** argv) {
     CLI::App app{"korvane-cli: load firmware into network devices over UDP, headless",
                  std::string(PROGRAM)};
     app.require_subcommand(1);
