@@ -10,13 +10,6 @@
 
 namespace korvane::cli {
 
-struct InterruptWatcher::State {
-    std::function<void()> on_signal;
-    std::atomic<int> signal{0};
-    WakeEvent done;  // set when the command is over
-    bool installed = false;
-};
-
 namespace {
 
 // The system ends the process once the handler of a close, log-off or
@@ -24,11 +17,21 @@ namespace {
 // command gets to report.
 constexpr std::chrono::milliseconds CLOSE_GRACE{4500};
 
-// The handler is a plain function: it finds the one watch through these.
-std::mutex watch_mutex;
-InterruptWatcher::State* watch = nullptr;
+}  // namespace
 
-BOOL WINAPI OnConsoleControl(DWORD event) {
+struct InterruptWatcher::State {
+    std::function<void()> on_signal;
+    std::atomic<int> signal{0};
+    WakeEvent done;  // set when the command is over
+    bool installed = false;
+
+    // The handler is a plain function: it finds the one watch through these.
+    static inline std::mutex watch_mutex;
+    static inline State* watch = nullptr;
+    static BOOL WINAPI OnConsoleControl(DWORD event);
+};
+
+BOOL WINAPI InterruptWatcher::State::OnConsoleControl(DWORD event) {
     const std::lock_guard lock(watch_mutex);
     if (watch == nullptr) {
         return FALSE;  // the next handler (the default one ends the process)
@@ -43,18 +46,16 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return TRUE;
 }
 
-}  // namespace
-
 InterruptWatcher::InterruptWatcher(std::function<void()> on_signal)
     : state_(std::make_unique<State>()) {
     state_->on_signal = std::move(on_signal);
     {
-        const std::lock_guard lock(watch_mutex);
-        watch = state_.get();
+        const std::lock_guard lock(State::watch_mutex);
+        State::watch = state_.get();
     }
     // A process started in a group of its own has Ctrl-C switched off: on again.
     (void)::SetConsoleCtrlHandler(nullptr, FALSE);
-    state_->installed = ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
+    state_->installed = ::SetConsoleCtrlHandler(State::OnConsoleControl, TRUE) != 0;
     if (!state_->installed) {
         std::cerr << "korvane-cli: cannot watch for Ctrl-C; it will end the program without a "
                      "result\n";
@@ -63,11 +64,11 @@ InterruptWatcher::InterruptWatcher(std::function<void()> on_signal)
 
 InterruptWatcher::~InterruptWatcher() {
     if (state_->installed) {
-        (void)::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+        (void)::SetConsoleCtrlHandler(State::OnConsoleControl, FALSE);
     }
     state_->done.Set();  // before the lock: a handler that waits for it holds the lock
-    const std::lock_guard lock(watch_mutex);
-    watch = nullptr;
+    const std::lock_guard lock(State::watch_mutex);
+    State::watch = nullptr;
 }
 
 int InterruptWatcher::Signal() const noexcept {
