@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -125,6 +127,12 @@ TEST(ChildProcessRunner, DeliversAllTheChildPrintedAndItsExitStatus) {
         EXPECT_EQ(runner.CollectedOutput(), runner.err);
         EXPECT_EQ(std::pair(runner.started.load(), runner.ended.load()), std::pair(0, 0));
     }
+    // The tests' own way to run a program: a word with blanks stays one argument.
+    const testing::ProcessResult run = testing::RunProcess(
+        ON_WINDOWS ? std::vector<std::string>{"cmd", "/c", "echo x& exit 3"}
+                   : std::vector<std::string>{"/bin/sh", "-c", "echo x; exit 3"},
+        "unread input", 10s);
+    EXPECT_EQ(std::tie(run.exit_code, run.out, run.err), std::tuple(3, "x" + NL, ""));
     EXPECT_EQ(OpenFds(), fds_before);
     EXPECT_TRUE(NoChildLeft());
 }
@@ -157,6 +165,26 @@ TEST(ChildProcessRunner, RunsBesideOtherRunnersUntilStopped) {
 // the group and keeps the pipes open does not hold StopChild either. On
 // Windows the job ends the child's ping with it: the pipes end at once.
 TEST(ChildProcessRunner, StopEndsTheChildsGroupAndReturns) {
+    {
+        // The last resort against a holder nothing can end: the stop ends a
+        // read that waits on a pipe still open (on Windows by cancelling it).
+        LaunchedChild quiet = LaunchChild(ON_WINDOWS ? std::vector<std::string>{"cmd"}
+                                                     : std::vector<std::string>{"/bin/cat"});
+        ASSERT_TRUE(quiet.process.Valid());
+        PipeReadStop stop;
+        std::atomic<PipeRead> last{PipeRead::Data};
+        std::thread reader([&] {
+            std::array<char, 64> buffer{};
+            while ((last = ReadPipe(quiet.stdout_read, buffer, stop, true).result) ==
+                   PipeRead::Data) {
+            }
+        });
+        stop.RequestStop();
+        reader.join();
+        EXPECT_EQ(last, PipeRead::Stopped);
+        EXPECT_TRUE(SignalChildGroup(quiet.process, ChildSignal::Kill));
+        EXPECT_EQ(ReapChild(quiet.process), ON_WINDOWS ? 1 : 128 + SIGKILL);
+    }
     if (ON_WINDOWS) {
         Recorder runner;
         ASSERT_TRUE(runner.StartChild("cmd /c echo started& ping -n 1000 127.0.0.1", false));
