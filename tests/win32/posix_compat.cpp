@@ -1,6 +1,7 @@
 #include "posix_compat.hpp"
 
 #include <direct.h>
+#include <stdlib.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -28,4 +29,18 @@ extern "C" char* mkdtemp(char* pattern) {
         }
     }
     return nullptr;
+}
+
+extern "C" int setenv(const char* name, const char* value, int /*overwrite*/) {
+    return ::_putenv_s(name, value) == 0 ? 0 : -1;
+}
+
+extern "C" int kill(int pid, int signal_number) {
+    const HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+    const bool ended =
+        process != nullptr && ::TerminateProcess(process, 128 + static_cast<UINT>(signal_number));
+    if (process != nullptr) {
+        ::CloseHandle(process);
+    }
+    return ended ? 0 : -1;
 }
