@@ -125,6 +125,12 @@ class Started:
                     pass
         return out
 
+    def _signal_group(self, number):
+        try:
+            os.killpg(self.pid, number)
+        except ProcessLookupError:
+            pass
+
     def settle(self, limit=3.0):
         """Waits until no thread of the tree runs, twice in a row (bounded)."""
         deadline, quiet = time.monotonic() + limit, 0
@@ -135,15 +141,15 @@ class Started:
 
     def stop(self):
         if self.popen.poll() is None:
-            try:
-                os.killpg(self.pid, signal.SIGTERM)  # its own group: children too
-            except ProcessLookupError:
-                pass
+            self._signal_group(signal.SIGTERM)  # its own group: its children too
             try:
                 self.popen.wait(5)
             except subprocess.TimeoutExpired:
-                os.killpg(self.pid, signal.SIGKILL)
-                self.popen.wait()
+                pass
+        # An in.tftpd child that is still waiting out its last acknowledgement
+        # outlives SIGTERM by seconds (it catches it).
+        self._signal_group(signal.SIGKILL)
+        self.popen.wait()
         if self.counter is not None:
             os.close(self.counter)
             self.counter = None
@@ -382,7 +388,7 @@ def main():
     counted = probe is not None
     if counted:
         os.close(probe)
-    print(f'{a.label}: {a.size_mib} MiB random file, {a.rounds} rounds, the four transfers in '
+    print(f'{a.label}: {a.size_mib} MiB random file, {a.rounds} round{"s" if a.rounds != 1 else ""}, the four transfers in '
           f'an order that rotates each round; load average before: {load_before} '
           f'({os.cpu_count()} CPUs); CPU = '
           + ('task clock of process, threads and children' if counted else
