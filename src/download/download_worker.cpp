@@ -97,12 +97,16 @@ void DownloadWorker::ReplyGate::HandleDeviceReply(std::span<const std::uint8_t> 
         }
         w.released_ = true;
         w.echo_.Released(w.outstanding_index_, w.outstanding_, datagram);
-        post_lock.lock();
+        if (w.pace_ == DownloadPace::Described) {
+            post_lock.lock();  // the receive thread posts beside the sender's Finish
+        }
     }
     if (effects.post) {
         w.link_.Sink().Post(*effects.post);
     }
-    w.link_.Ack().Set();
+    if (w.pace_ == DownloadPace::Described) {
+        w.link_.Ack().Set();  // the fast sender judged this itself: nobody waits on the event
+    }
 }
 
 void DownloadWorker::Run() noexcept {
@@ -112,11 +116,10 @@ void DownloadWorker::Run() noexcept {
 
 bool DownloadWorker::AwaitRelease(AckWait& how, UdpEndpoint& endpoint) {
     AckEvent& ack = link_.Ack();
+    // The one clock read of a wait that is released at the first try.
     const auto deadline = std::chrono::steady_clock::now() + ack_wait_;
+    std::chrono::milliseconds left = ack_wait_;
     for (;;) {
-        const auto left = std::max(std::chrono::ceil<std::chrono::milliseconds>(
-                                       deadline - std::chrono::steady_clock::now()),
-                                   std::chrono::milliseconds(0));
         if (pace_ == DownloadPace::Described) {
             how = ack.WaitFor(left);
         } else if (ack.IsCancelled()) {
@@ -128,17 +131,27 @@ bool DownloadWorker::AwaitRelease(AckWait& how, UdpEndpoint& endpoint) {
             endpoint.ReceiveFor(std::min(left, FAST_SLICE));
             how = AckWait::Acknowledged;  // not yet decided: look below, then again
         }
-        const std::lock_guard lock(mutex_);
-        // The gate's decision stands, whatever ended the wait: a datagram the
-        // device acknowledged is acknowledged.
-        const bool released = released_;
-        if (released || how != AckWait::Acknowledged || abandoned_.load()) {
-            outstanding_ = {};
-            return released;
+        {
+            // At the fast pace the gate ran on this thread: released_ and
+            // outstanding_ are this thread's alone, and need no lock.
+            std::unique_lock lock(mutex_, std::defer_lock);
+            if (pace_ == DownloadPace::Described) {
+                lock.lock();
+            }
+            // The gate's decision stands, whatever ended the wait: a datagram the
+            // device acknowledged is acknowledged.
+            const bool released = released_;
+            if (released || how != AckWait::Acknowledged || abandoned_.load()) {
+                outstanding_ = {};
+                return released;
+            }
         }
         // Woken by a set that released nothing of this job's (another exchange
         // of the same link), or a slice of the fast wait has passed: keep
         // waiting for what is left of the time.
+        left = std::max(std::chrono::ceil<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now()),
+                        std::chrono::milliseconds(0));
     }
 }
 
@@ -180,7 +193,9 @@ DownloadOutcome DownloadWorker::SendQueue() {
                      record);
                 break;
             }
-            ack.Reset();
+            if (pace_ == DownloadPace::Described) {
+                ack.Reset();  // the fast pace does not wait on the event
+            }
             outstanding_ = {.code = record.Head()[0], .sequence = record.Sequence()};
             outstanding_index_ = index;
             released_ = false;
@@ -194,7 +209,9 @@ DownloadOutcome DownloadWorker::SendQueue() {
         }
         AckWait how = AckWait::TimedOut;
         if (AwaitRelease(how, endpoint)) {
-            acknowledged_.fetch_add(1);
+            // This thread alone counts; the front end only reads.
+            acknowledged_.store(acknowledged_.load(std::memory_order_relaxed) + 1,
+                                std::memory_order_release);
             ++outcome.acknowledged;
             continue;
         }

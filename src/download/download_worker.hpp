@@ -29,7 +29,8 @@ enum class DownloadPace {
     // 10 ms pause): about 10.15 ms per datagram, a gap a device may rely on.
     Described,
     // The sender receives on the socket itself and judges each reply the
-    // moment it arrives: one wake-up per datagram, network speed.
+    // moment it arrives: one wake-up, one send and one receive per datagram,
+    // and no AckEvent between the judging and the waiting, which are one thread.
     Fast,
 };
 
@@ -103,21 +104,24 @@ private:
 
     // Guards the decisions that must not interleave: a reply being judged,
     // the check-and-send of a datagram, abandoning, and finishing. Never held
-    // while posting.
+    // while posting. At the fast pace the replies are judged on the job's
+    // thread, so what only the judging and the waiting share (outstanding_,
+    // released_) is read there without it.
     mutable std::mutex mutex_;
     // Taken (while mutex_ is still held) by whoever has decided to post, and
     // kept until the post is done: posts keep the order of the decisions, so
-    // an acknowledgement always stands ahead of the result it led to.
+    // an acknowledgement always stands ahead of the result it led to. At the
+    // fast pace only the job's thread posts, in order by itself: not taken there.
     std::mutex post_mutex_;
     std::atomic<bool> abandoned_{false};
-    bool finished_ = false;              // guarded by mutex_
-    Outstanding outstanding_;            // the datagram waited for; code 0: none (mutex_)
-    std::size_t outstanding_index_ = 0;  // its place in the queue (mutex_)
-    SequenceEcho echo_;                  // (mutex_)
-    bool released_ = false;              // its wait has been released (mutex_)
-    bool refusal_seen_ = false;          // the device refused a datagram (mutex_)
-    std::atomic<std::size_t> acknowledged_{0};
-    std::optional<DownloadOutcome> outcome_;  // guarded by mutex_
+    bool finished_ = false;                     // guarded by mutex_
+    Outstanding outstanding_;                   // the datagram waited for; code 0: none (mutex_)
+    std::size_t outstanding_index_ = 0;         // its place in the queue (mutex_)
+    SequenceEcho echo_;                         // (mutex_)
+    bool released_ = false;                     // its wait has been released (mutex_)
+    bool refusal_seen_ = false;                 // the device refused a datagram (mutex_)
+    std::atomic<std::size_t> acknowledged_{0};  // written by the job's thread alone
+    std::optional<DownloadOutcome> outcome_;    // guarded by mutex_
     std::chrono::steady_clock::time_point started_;
 
     std::thread thread_;  // last: joined before the members above go away

@@ -18,21 +18,20 @@ void AckEvent::Reset() {
 void AckEvent::Cancel() {
     {
         const std::lock_guard lock(mutex_);
-        cancelled_ = true;
+        cancelled_.store(true);
     }
     changed_.notify_all();
 }
 
 bool AckEvent::IsCancelled() const {
-    const std::lock_guard lock(mutex_);
-    return cancelled_;
+    return cancelled_.load();
 }
 
 AckWait AckEvent::WaitFor(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     const bool woken =
-        changed_.wait_for(lock, timeout, [this] { return cancelled_ || signalled_; });
-    if (cancelled_) {
+        changed_.wait_for(lock, timeout, [this] { return cancelled_.load() || signalled_; });
+    if (cancelled_.load()) {
         return AckWait::Cancelled;
     }
     if (!woken) {

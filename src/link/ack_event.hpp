@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -34,10 +35,12 @@ public:
     [[nodiscard]] AckWait WaitFor(std::chrono::milliseconds timeout);
 
 private:
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable changed_;
     bool signalled_ = false;
-    bool cancelled_ = false;
+    // Written under mutex_ (a waiter's predicate cannot miss it), read without
+    // it by IsCancelled: a sender asks once or twice per datagram.
+    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace korvane

@@ -41,8 +41,9 @@ std::error_code UdpEndpoint::Send(std::span<const std::uint8_t> head,
     if (!UdpSocket::KERNEL_STAMPS) {
         DropWaiting();
     }
-    // Stamped before the datagram leaves: any reply to it arrives later.
-    last_send_ns_.store(UdpSocket::NowNs());
+    // Stamped before the datagram leaves: any reply to it arrives later. One
+    // writer (the sender); release is all the receiving side needs.
+    last_send_ns_.store(UdpSocket::NowNs(), std::memory_order_release);
     return socket_.SendTo(remote_address_, route_.port, head, tail);
 }
 
@@ -61,7 +62,8 @@ void UdpEndpoint::OnReceive(std::span<const std::uint8_t> datagram) {
 
 void UdpEndpoint::OnArrival(std::span<const std::uint8_t> datagram, std::int64_t arrived_ns) {
     // One that was waiting in the socket before the latest request went out answers nothing.
-    const bool stale = arrived_ns != 0 && arrived_ns < last_send_ns_.load();
+    const bool stale =
+        arrived_ns != 0 && arrived_ns < last_send_ns_.load(std::memory_order_acquire);
     if (route_.trace != nullptr) {
         route_.trace->Received(remote_address_, datagram, stale);
     }
