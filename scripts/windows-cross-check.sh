@@ -47,3 +47,21 @@ out=$("$bin/korvane-cli" download -q --ip 127.0.0.3 "$firmware") || fail "korvan
 stop_devsim
 cmp "$firmware" "$folder/windows-received/$md5.bin" || fail "korvane-devsim.exe's image differs"
 echo "cross-check: korvane-cli -> korvane-devsim.exe: $out, byte-exact"
+
+# 3. Ctrl-C: wine turns SIGINT into the console's Ctrl-C event, which reaches
+# korvane-cli.exe's console control handler: the wait for a reply ends at once,
+# the download is reported cancelled, and the exit code is 130, as on Linux.
+"$wine" "$winbin/korvane-cli.exe" download --ip 127.0.0.4 "$(windows_path "$firmware")" \
+    >"$work/interrupted.out" 2>"$work/interrupted.err" &
+cli=$!
+for _ in $(seq 1 100); do # the first progress line: the handler is in place
+    [ -s "$work/interrupted.err" ] && break
+    sleep 0.05
+done
+kill -INT "$cli"
+status=0
+wait "$cli" || status=$?
+[ "$status" = 130 ] || fail "korvane-cli.exe after Ctrl-C exited $status, not 130"
+grep -q 'cancelled at datagram 0' "$work/interrupted.err" ||
+    fail "korvane-cli.exe after Ctrl-C: $(cat "$work/interrupted.err")"
+echo "cross-check: Ctrl-C ends korvane-cli.exe's download: cancelled, exit 130"

@@ -37,6 +37,9 @@ int korvane::cli::RunProgram(int argc, char** argv) {
     CLI::App app{"korvane-cli: load firmware into network devices over UDP, headless",
                  std::string(PROGRAM)};
     app.require_subcommand(1);
+    // "/name" is a path, not an option, on every platform (CLI11 reads it as
+    // an option on Windows by default); subcommands made below inherit this.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string(PROGRAM) + " " + korvane::VERSION);
     app.footer(korvane::cli::HelpFooter({
         "korvane-cli download --ip 192.168.1.88 firmware.zip",
