@@ -1,17 +1,10 @@
 #include "proc/child_text_decoder.hpp"
 
-#include <langinfo.h>
-#include <locale.h>
-
-#include <array>
 #include <cctype>
-#include <cerrno>
 #include <cstdint>
 
 namespace korvane {
 namespace {
-
-constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD";  // U+FFFD
 
 // "UTF-8", "utf8", "ANSI_X3.4-1968", "US-ASCII"... compared without case,
 // dashes or underscores.
@@ -27,8 +20,8 @@ std::string Normalised(std::string_view codeset) {
 
 bool PassesThroughAsUtf8(std::string_view codeset) {
     const std::string name = Normalised(codeset);
-    return name.empty() || name == "UTF8" || name == "ANSIX3.41968" || name == "ASCII" ||
-           name == "USASCII" || name == "646";
+    return name.empty() || name == "UTF8" || name == "CP65001" || name == "ANSIX3.41968" ||
+           name == "ASCII" || name == "USASCII" || name == "646";
 }
 
 // Range the second byte of a sequence must lie in, by lead byte (Unicode's
@@ -62,42 +55,23 @@ LeadRule RuleFor(std::uint8_t lead) {
 
 }  // namespace
 
-std::string ChildOutputCodeset() {
-    const locale_t environment = ::newlocale(LC_CTYPE_MASK, "", nullptr);
-    if (environment == nullptr) {
-        // The environment names a locale that is not installed; the child
-        // falls back to "C" then, and so do we.
-        const locale_t plain = ::newlocale(LC_CTYPE_MASK, "C", nullptr);
-        std::string codeset = plain != nullptr ? ::nl_langinfo_l(CODESET, plain) : "";
-        if (plain != nullptr) {
-            ::freelocale(plain);
-        }
-        return codeset;
-    }
-    std::string codeset = ::nl_langinfo_l(CODESET, environment);
-    ::freelocale(environment);
-    return codeset;
-}
-
 ChildTextDecoder::ChildTextDecoder(std::string_view codeset) {
     if (!PassesThroughAsUtf8(codeset)) {
         // An unknown codeset leaves the converter unopened: the text is then
         // checked as UTF-8, which keeps at least its ASCII.
-        converter_ = ::iconv_open("UTF-8", std::string(codeset).c_str());
+        OpenConverter(codeset);
     }
 }
 
 ChildTextDecoder::~ChildTextDecoder() {
-    if (converter_ != NO_CONVERTER) {
-        ::iconv_close(converter_);
-    }
+    CloseConverter();
 }
 
 std::string ChildTextDecoder::Decode(std::span<const char> bytes) {
     std::string input = std::move(pending_);
     pending_.clear();
     input.append(bytes.data(), bytes.size());
-    return converter_ != NO_CONVERTER ? Convert(input) : DecodeUtf8(input);
+    return HasConverter() ? Convert(input) : DecodeUtf8(input);
 }
 
 std::string ChildTextDecoder::Flush() {
@@ -107,16 +81,8 @@ std::string ChildTextDecoder::Flush() {
         text.append(REPLACEMENT);
         pending_.clear();
     }
-    if (converter_ != NO_CONVERTER) {
-        // Return a stateful encoding to its initial shift state; its closing
-        // bytes, if any, belong to the text.
-        std::array<char, 16> out{};
-        char* out_next = out.data();
-        std::size_t out_left = out.size();
-        if (::iconv(converter_, nullptr, nullptr, &out_next, &out_left) !=
-            static_cast<std::size_t>(-1)) {
-            text.append(out.data(), static_cast<std::size_t>(out_next - out.data()));
-        }
+    if (HasConverter()) {
+        text.append(EndConversion());
     }
     return text;
 }
@@ -157,37 +123,6 @@ std::string ChildTextDecoder::DecodeUtf8(std::string_view bytes) {
             text.append(bytes.substr(i, taken));
         }
         i += taken;
-    }
-    return text;
-}
-
-std::string ChildTextDecoder::Convert(std::string_view bytes) {
-    std::string text;
-    std::array<char, 1024> out{};
-    // iconv's input pointer is not const; it only reads through it.
-    std::string input(bytes);
-    char* in_next = input.data();
-    std::size_t in_left = input.size();
-    while (in_left > 0) {
-        char* out_next = out.data();
-        std::size_t out_left = out.size();
-        const std::size_t result = ::iconv(converter_, &in_next, &in_left, &out_next, &out_left);
-        const int error = errno;
-        text.append(out.data(), static_cast<std::size_t>(out_next - out.data()));
-        if (result != static_cast<std::size_t>(-1)) {
-            continue;
-        }
-        if (error == E2BIG) {
-            continue;  // the output chunk is full; go on with a fresh one
-        }
-        if (error == EINVAL) {
-            pending_.assign(in_next, in_left);  // an incomplete character at the end
-            break;
-        }
-        // EILSEQ (or anything else): the byte cannot start a character here.
-        text.append(REPLACEMENT);
-        ++in_next;
-        --in_left;
     }
     return text;
 }

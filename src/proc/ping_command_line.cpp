@@ -11,8 +11,12 @@ std::string PingCommandLine(std::string_view address_text) {
 }
 
 std::string PingCommandLine(std::string_view address, unsigned count) {
-    std::string line = "ping -c " + std::to_string(count) + " ";
-    line.append(address);
+    if (count == DEFAULT_PING_COUNT) {
+        return PingCommandLine(address);
+    }
+    std::string line(PING_PROGRAM);
+    line.append(" ").append(PING_COUNT_OPTION).append(" ").append(std::to_string(count));
+    line.append(" ").append(address);
     return line;
 }
 

@@ -7,9 +7,13 @@
 namespace korvane {
 
 // Linux's ping runs until stopped unless told how many echo requests to send,
-// so the count is fixed at four, as the connectivity check expects a finished
-// run to show.
-inline constexpr std::string_view PING_COMMAND_PREFIX = "ping -c 4 ";
+// so the count is fixed at four there ("ping -c 4 "), as the connectivity
+// check expects a finished run to show; Windows' ping sends four by itself
+// ("ping.exe "). Defined by ping_command_line_posix.cpp / _win32.cpp.
+extern const std::string_view PING_COMMAND_PREFIX;
+// The program, and its option for the count ("-c"; "-n" on Windows).
+extern const std::string_view PING_PROGRAM;
+extern const std::string_view PING_COUNT_OPTION;
 inline constexpr unsigned DEFAULT_PING_COUNT = 4;
 
 // The connectivity check's command line: PING_COMMAND_PREFIX directly followed
@@ -19,8 +23,8 @@ inline constexpr unsigned DEFAULT_PING_COUNT = 4;
 // "1.2.3.4; rm x" reaches ping as the words "1.2.3.4;", "rm" and "x".
 [[nodiscard]] std::string PingCommandLine(std::string_view address_text);
 
-// "ping -c COUNT ADDRESS", for a front end that has checked the address
-// already; with DEFAULT_PING_COUNT the same line as above.
+// "ping -c COUNT ADDRESS" ("ping.exe -n COUNT ADDRESS"), for a front end that
+// has checked the address already; with DEFAULT_PING_COUNT the line above.
 [[nodiscard]] std::string PingCommandLine(std::string_view address, unsigned count);
 
 // How long a ping of `count` echo requests may run: the connectivity check's

@@ -1,16 +1,8 @@
 #include "support/child_process.hpp"
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-
-#include <cerrno>
-#include <cstring>
+#include <csignal>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
-
-#include "proc/child_launch.hpp"
 
 namespace korvane::testing {
 namespace {
@@ -18,73 +10,72 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The child and its group; the child by itself too in case it left the group.
-void KillAll(pid_t pid) {
-    ::kill(-pid, SIGKILL);
-    ::kill(pid, SIGKILL);
-}
-
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::optional<std::string>& input) {
     LaunchedChild child = LaunchChild(argv);
-    if (child.pid < 0) {
-        throw std::runtime_error("cannot start " + argv.at(0) + ": " + std::strerror(child.error));
+    if (!child.process.Valid()) {
+        throw std::runtime_error("cannot start " + argv.at(0) + ": " + child.error.message());
     }
-    pid_ = child.pid;
+    child_ = std::move(child.process);
     // The tests' inputs are small: they fit the pipe, and stdin ends after them.
-    if (input && ::write(child.stdin_write.Get(), input->data(), input->size()) < 0) {
-        throw std::runtime_error(std::string("stdin: ") + std::strerror(errno));
+    if (input && !WriteToPipe(child.stdin_write, *input)) {
+        SignalChildGroup(child_, ChildSignal::Kill);
+        (void)ReapChild(child_);
+        throw std::runtime_error("cannot write to the standard input of " + argv.at(0));
     }
     pipes_ = {std::move(child.stdout_read), std::move(child.stderr_read)};
+    for (std::size_t i = 0; i < readers_.size(); ++i) {
+        readers_[i] = std::thread([this, i] { Read(i); });
+    }
 }
 
 ChildProcess::~ChildProcess() {
     if (!exit_code_) {
-        KillAll(pid_);
-        Reap(0);
+        SignalChildGroup(child_, ChildSignal::Kill);
+        (void)ReapChild(child_);
     }
+    StopReaders();
 }
 
-bool ChildProcess::Fill(std::optional<std::size_t> only, Clock::time_point deadline) {
-    std::array<pollfd, 2> fds{};
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-        const bool wanted = !only || *only == i;
-        fds[i] = {.fd = wanted ? pipes_[i].Get() : -1, .events = POLLIN, .revents = 0};
+void ChildProcess::Read(std::size_t stream) noexcept {
+    std::array<char, 65536> buffer{};
+    bool stopping = false;
+    for (;;) {
+        const PipeChunk chunk = ReadPipe(pipes_[stream], buffer, stop_, !stopping);
+        if (chunk.result == PipeRead::Stopped) {
+            stopping = true;  // what the pipe holds now, then no more
+            continue;
+        }
+        if (chunk.result != PipeRead::Data) {
+            break;
+        }
+        const std::lock_guard lock(mutex_);
+        pending_[stream].append(buffer.data(), chunk.size);
+        changed_.notify_all();
     }
-    if (fds[0].fd < 0 && fds[1].fd < 0) {
-        return false;
-    }
-    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
-    if (::poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(left, 0))) <= 0) {
-        return false;
-    }
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-        std::array<char, 65536> buffer{};
-        const ssize_t got =
-            fds[i].revents != 0 ? ::read(fds[i].fd, buffer.data(), buffer.size()) : -2;
-        if (got > 0) {
-            pending_[i].append(buffer.data(), static_cast<std::size_t>(got));
-        } else if (got == 0 || (got == -1 && errno != EINTR)) {
-            pipes_[i].Reset();  // end of data
+    const std::lock_guard lock(mutex_);
+    ended_[stream] = true;
+    changed_.notify_all();
+}
+
+void ChildProcess::StopReaders() {
+    // Whatever may still hold the pipes open (outside the group) is not
+    // waited for: the readers take what the pipes hold now.
+    stop_.RequestStop();
+    for (std::thread& reader : readers_) {
+        if (reader.joinable()) {
+            reader.join();
         }
     }
-    return true;
-}
-
-bool ChildProcess::Reap(int flags) {
-    int status = 0;
-    if (!exit_code_ && ::waitpid(pid_, &status, flags) == pid_) {
-        exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    return exit_code_.has_value();
 }
 
 std::optional<std::string> ChildProcess::WaitForLine(Stream stream, std::string_view text,
                                                      milliseconds timeout) {
     const auto i = static_cast<std::size_t>(stream);
     const auto deadline = Clock::now() + timeout;
+    std::unique_lock lock(mutex_);
     for (;;) {
         const auto end = pending_[i].find('\n');
         if (end != std::string::npos) {
@@ -93,7 +84,7 @@ std::optional<std::string> ChildProcess::WaitForLine(Stream stream, std::string_
             if (line.find(text) != std::string::npos) {
                 return line;
             }
-        } else if (!Fill(i, deadline) && (!pipes_[i] || Clock::now() >= deadline)) {
+        } else if (ended_[i] || changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
             return std::nullopt;
         }
     }
@@ -101,23 +92,27 @@ std::optional<std::string> ChildProcess::WaitForLine(Stream stream, std::string_
 
 void ChildProcess::Signal(int signal_number) const {
     if (!exit_code_) {
-        ::kill(pid_, signal_number);
+        (void)SignalChildGroup(child_, signal_number == SIGINT    ? ChildSignal::Interrupt
+                                       : signal_number == SIGTERM ? ChildSignal::Terminate
+                                                                  : ChildSignal::Kill);
     }
 }
 
 ProcessResult ChildProcess::Finish(milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (Fill(std::nullopt, deadline)) {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait_until(lock, deadline, [this] { return ended_[0] && ended_[1]; });
     }
-    if (!WaitUntil([this] { return Reap(WNOHANG); },
-                   std::chrono::ceil<milliseconds>(deadline - Clock::now()))) {
-        KillAll(pid_);
-        Reap(0);
+    if (!exit_code_) {
+        if (!WaitUntil([this] { return WaitForChildExit(child_, false).ended; },
+                       std::chrono::ceil<milliseconds>(deadline - Clock::now()))) {
+            SignalChildGroup(child_, ChildSignal::Kill);
+        }
+        exit_code_ = ReapChild(child_).value_or(-1);
     }
-    // Keep what the pipes already hold; whatever may still hold them open
-    // (outside the group) is not waited for.
-    while (Fill(std::nullopt, Clock::now())) {
-    }
+    StopReaders();
+    const std::lock_guard lock(mutex_);
     return {.exit_code = *exit_code_,
             .out = std::exchange(pending_[0], {}),
             .err = std::exchange(pending_[1], {})};
