@@ -30,14 +30,4 @@ std::wstring WideFromUtf8(std::string_view text) {
     return wide;
 }
 
-Utf8Arguments::Utf8Arguments(int argc, const wchar_t* const* argv) {
-    for (int i = 0; i < argc; ++i) {
-        words_.push_back(Utf8FromWide(argv[i]));
-    }
-    for (std::string& word : words_) {
-        pointers_.push_back(word.data());
-    }
-    pointers_.push_back(nullptr);
-}
-
 }  // namespace korvane

@@ -33,10 +33,6 @@ inline constexpr std::string_view EXIT_CODES_HELP =
     return footer.append("\n").append(EXIT_CODES_HELP);
 }
 
-// The whole program on its UTF-8 arguments; the platform's entry point
-// (main_posix.cpp, main_win32.cpp) calls it.
-[[nodiscard]] int RunProgram(int argc, char** argv);
-
 void AddInspectCommand(CLI::App& app, int& exit_code);
 void AddPingCommand(CLI::App& app, int& exit_code);
 void AddDeviceCommands(CLI::App& app, int& exit_code);

@@ -4,6 +4,7 @@
 #include "base/version.hpp"
 #include "cli/commands.hpp"
 #include "frontend/parse_error_text.hpp"
+#include "frontend/program_arguments.hpp"
 
 namespace {
 
@@ -33,7 +34,7 @@ void ReportParseError(const CLI::App& app, const CLI::ParseError& error) {
 
 }  // namespace
 
-int korvane::cli::RunProgram(int argc, char** argv) {
+int main(int argc, char** argv) {
     CLI::App app{"korvane-cli: load firmware into network devices over UDP, headless",
                  std::string(PROGRAM)};
     app.require_subcommand(1);
@@ -53,8 +54,10 @@ int korvane::cli::RunProgram(int argc, char** argv) {
     korvane::cli::AddDeviceCommands(app, exit_code);
     korvane::cli::AddDownloadCommand(app, exit_code);
 
+    const korvane::Utf8Arguments arguments(argc, argv);
+    korvane::ShowUtf8OnConsole();
     try {
-        app.parse(argc, argv);
+        app.parse(arguments.Count(), arguments.Values());
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {

@@ -1,9 +1,5 @@
 #include "devsim/device_simulator.hpp"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
-
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -15,9 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "base/unique_fd.hpp"
+#include "base/inet.hpp"
 #include "base/wake_event.hpp"
 #include "devsim/device_responder.hpp"
+#include "devsim/device_socket.hpp"
 #include "link/device_address.hpp"
 
 namespace korvane::devsim {
@@ -25,6 +22,11 @@ namespace {
 
 // Large enough for any UDP datagram: the simulator sees what was really sent.
 constexpr std::size_t MAX_DATAGRAM = 65536;
+
+// Room for a whole burst of requests: a sender that a late repeated
+// acknowledgement has let run ahead must find every datagram here, not lose
+// some to a full buffer.
+constexpr int RECEIVE_ROOM = 8 << 20;
 
 }  // namespace
 
@@ -44,7 +46,7 @@ struct DeviceSimulator::State {
 
     const SimulatorOptions options;
     DeviceResponder responder;  // service thread only
-    UniqueFd socket;
+    std::unique_ptr<DeviceSocket> socket;
     std::optional<WakeEvent> wake;  // set once a stop is requested; a fresh one per Start
     std::thread thread;
     std::string listening_on;
@@ -72,7 +74,7 @@ struct DeviceSimulator::State {
 void DeviceSimulator::State::Serve() {
     std::vector<std::uint8_t> buffer(MAX_DATAGRAM);
     while (true) {
-        const WaitResult ready = WaitForEither(socket.Get(), *wake, SendDueLate());
+        const WaitResult ready = WaitForEither(socket->ReadyHandle(), *wake, SendDueLate());
         if (ready == WaitResult::Woken || ready == WaitResult::Failed) {
             return;
         }
@@ -83,10 +85,8 @@ void DeviceSimulator::State::Serve() {
         // the next only after the answer, so a second read would mostly find
         // nothing and cost a system call; poll sees at once whatever is pending.
         sockaddr_in from{};
-        socklen_t from_size = sizeof from;
-        const ssize_t n = ::recvfrom(socket.Get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr*>(&from), &from_size);
-        if (n >= 0 && !Handle(std::span(buffer).first(static_cast<std::size_t>(n)), from)) {
+        const auto n = socket->Receive(buffer, from);
+        if (n && !Handle(std::span(buffer).first(*n), from)) {
             return;
         }
     }
@@ -162,20 +162,11 @@ std::chrono::milliseconds DeviceSimulator::State::SendDueLate() {
 
 void DeviceSimulator::State::SendAll(std::vector<std::vector<std::uint8_t>>& datagrams,
                                      const sockaddr_in& to) const {
-    // All of them in one call, so that a repeat follows its first as closely
-    // as it can (a repeat arriving after the requester's next send would count
+    // All of them at once, so that a repeat follows its first as closely as
+    // it can (a repeat arriving after the requester's next send would count
     // as that datagram's acknowledgement for a device that echoes no sequence).
-    std::vector<iovec> parts(datagrams.size());
-    std::vector<mmsghdr> messages(datagrams.size());
-    for (std::size_t i = 0; i < datagrams.size(); ++i) {
-        parts[i] = iovec{.iov_base = datagrams[i].data(), .iov_len = datagrams[i].size()};
-        messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
-        messages[i].msg_hdr.msg_namelen = sizeof to;
-        messages[i].msg_hdr.msg_iov = &parts[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-    }
     // A reply that cannot be sent is a lost reply; the requester times out.
-    (void)::sendmmsg(socket.Get(), messages.data(), static_cast<unsigned>(messages.size()), 0);
+    (void)socket->Send(datagrams, to);
 }
 
 bool DeviceSimulator::State::Pause(std::chrono::milliseconds delay) const {
@@ -207,28 +198,17 @@ std::optional<std::string> DeviceSimulator::Start() {
                    (failed ? failed.message() : "not a folder");
         }
     }
-    UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!socket) {
-        return std::string("cannot make a UDP socket: ") + std::strerror(errno);
+    auto socket = std::make_unique<DeviceSocket>();
+    if (const std::error_code error = socket->Open(RECEIVE_ROOM)) {
+        return "cannot make a UDP socket: " + error.message();
     }
-    // Room for a whole burst of requests: a sender that a late repeated
-    // acknowledgement has let run ahead must find every datagram here, not
-    // lose some to a full buffer (the capped SO_RCVBUF when not privileged).
-    const int room = 8 << 20;
-    if (::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0) {
-        (void)::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    // A second simulator on the same address must fail.
+    if (const std::error_code error = socket->Bind(*address, s.options.port)) {
+        return "cannot bind " + wanted + ": " + error.message();
     }
-    // No SO_REUSEADDR: a second simulator on the same address must fail.
     sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(s.options.port);
-    local.sin_addr = *address;
-    if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        return "cannot bind " + wanted + ": " + std::strerror(errno);
-    }
-    socklen_t size = sizeof local;
-    if (::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&local), &size) != 0) {
-        return "cannot read the bound address: " + std::string(std::strerror(errno));
+    if (const std::error_code error = socket->LocalAddress(local)) {
+        return "cannot read the bound address: " + error.message();
     }
     s.wake.emplace();
     if (!s.wake->Valid()) {
@@ -241,7 +221,7 @@ std::optional<std::string> DeviceSimulator::Start() {
     try {
         s.thread = std::thread([&s] { s.Serve(); });
     } catch (const std::system_error& e) {
-        s.socket.Reset();
+        s.socket.reset();
         return std::string("cannot start the service thread: ") + e.what();
     }
     return std::nullopt;
@@ -253,7 +233,7 @@ void DeviceSimulator::Stop() {
         s.wake->Set();
         s.thread.join();
     }
-    s.socket.Reset();
+    s.socket.reset();
     s.wake.reset();
 }
 

@@ -1,46 +1,30 @@
 #include "devsim/image_store.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <vector>
-
 #include "base/hex.hpp"
+#include "devsim/image_file.hpp"
 
 namespace korvane::devsim {
 
 PendingImage::PendingImage(const std::filesystem::path& dir) : dir_(dir) {
-    const std::string pattern = (dir / ".incoming.XXXXXX").string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd_ = UniqueFd(::mkstemp(name.data()));
-    if (!fd_) {
-        error_ = "cannot create a file in " + dir.string() + ": " + std::strerror(errno);
-        return;
+    if (const std::error_code error = CreateIncomingFile(dir, fd_, temp_)) {
+        error_ = "cannot create a file in " + dir.string() + ": " + error.message();
     }
-    temp_ = name.data();
 }
 
 PendingImage::~PendingImage() {
     if (!temp_.empty()) {
-        ::unlink(temp_.c_str());
+        fd_.Reset();  // Windows removes no file that is still open
+        std::error_code ignored;
+        std::filesystem::remove(temp_, ignored);
     }
 }
 
 void PendingImage::Write(std::span<const std::uint8_t> bytes) {
-    while (!Failed() && !bytes.empty()) {
-        const ssize_t n = ::write(fd_.Get(), bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            error_ = "cannot write " + temp_.string() + ": " + std::strerror(errno);
-            return;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    if (Failed()) {
+        return;
+    }
+    if (const std::error_code error = WriteFully(fd_.Get(), bytes)) {
+        error_ = "cannot write " + temp_.string() + ": " + error.message();
     }
 }
 
@@ -49,10 +33,8 @@ std::filesystem::path PendingImage::Keep(const Digest& md5) {
         return {};
     }
     const std::filesystem::path final_path = dir_ / (ToHex(md5) + ".bin");
-    // mkstemp makes the file private; an image is an ordinary readable file.
-    if (::fchmod(fd_.Get(), 0644) != 0 || ::close(fd_.Release()) != 0 ||
-        ::rename(temp_.c_str(), final_path.c_str()) != 0) {
-        error_ = "cannot write " + final_path.string() + ": " + std::strerror(errno);
+    if (const std::error_code error = PublishFile(std::move(fd_), temp_, final_path)) {
+        error_ = "cannot write " + final_path.string() + ": " + error.message();
         return {};
     }
     temp_.clear();

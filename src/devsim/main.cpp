@@ -1,7 +1,5 @@
 // korvane-devsim: a stand-in for the network device, for tests, demos and
 // trying the tools out without hardware. See --help.
-#include <signal.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
@@ -9,12 +7,16 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/hex.hpp"
+#include "base/utf8_path.hpp"
 #include "base/version.hpp"
 #include "devsim/device_simulator.hpp"
+#include "devsim/stop_request.hpp"
 #include "devsim/transfer_json.hpp"
 #include "frontend/parse_error_text.hpp"
+#include "frontend/program_arguments.hpp"
 #include "link/device_address.hpp"
 
 namespace {
@@ -48,6 +50,7 @@ started).)";
 
 struct CommandLine {
     korvane::devsim::SimulatorOptions options;
+    std::string out_dir;  // UTF-8, as the command line gave it
     std::string machine_code_hex;
     std::uint32_t refuse = 0;
     std::uint32_t drop_reply = 0;
@@ -75,7 +78,7 @@ void AddOptions(CLI::App& app, CommandLine& line) {
     app.add_option("--port", o.port, "UDP port to answer on")
         ->type_name("PORT")
         ->default_str("21818");
-    app.add_option("--out", o.out_dir, "Folder for received images (made if missing)")
+    app.add_option("--out", line.out_dir, "Folder for received images (made if missing)")
         ->type_name("DIR");
     app.add_option("--machine-code", line.machine_code_hex,
                    "The 8 machine-code bytes as 16 hex digits")
@@ -109,6 +112,7 @@ void AddOptions(CLI::App& app, CommandLine& line) {
 // The simulator's options from what the flags gave; nothing after telling why not.
 std::optional<korvane::devsim::SimulatorOptions> OptionsOf(const CommandLine& line) {
     korvane::devsim::SimulatorOptions o = line.options;
+    o.out_dir = korvane::Utf8Path(line.out_dir);
     if (!korvane::ParseDeviceAddress(o.bind_address)) {
         std::cerr << "korvane-devsim: --bind wants an IPv4 address, four numbers 0-255 such as "
                      "127.0.0.2, not '"
@@ -144,11 +148,14 @@ int main(int argc, char** argv) {
         "protocol on UDP (default 127.0.0.1:21818)",
         "korvane-devsim"};
     app.footer(FOOTER);
+    app.allow_windows_style_options(false);  // "/name" is a path on Windows too
     app.set_version_flag("--version", std::string("korvane-devsim ") + korvane::VERSION);
     CommandLine line;
     AddOptions(app, line);
+    const korvane::Utf8Arguments arguments(argc, argv);
+    korvane::ShowUtf8OnConsole();
     try {
-        app.parse(argc, argv);
+        app.parse(arguments.Count(), arguments.Values());
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForVersion& e) {
@@ -165,15 +172,8 @@ int main(int argc, char** argv) {
         return EXIT_BAD_USAGE;
     }
 
-    // Stop signals are taken by sigwait below; every thread started from here
-    // on inherits the mask, so none of them is interrupted by one.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);  // a reader that went away must not kill the device
-
+    // Before the simulator's threads, which must not be the ones it reaches.
+    korvane::devsim::StopRequest stop;
     korvane::devsim::DeviceSimulator simulator(*options);
     simulator.OnTransfer([](const korvane::devsim::TransferRecord& record) {
         std::cout << korvane::devsim::TransferJsonLine(record) << std::endl;
@@ -187,9 +187,7 @@ int main(int argc, char** argv) {
     }
     std::cerr << "listening on " << simulator.ListeningOn() << std::endl;
 
-    int received = 0;
-    while (sigwait(&stop_signals, &received) != 0) {
-    }
+    stop.Wait();
     simulator.Stop();
     return EXIT_OK;
 }

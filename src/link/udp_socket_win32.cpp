@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 
+#include "base/socket_layer.hpp"
 #include "link/udp_socket.hpp"
 
 namespace korvane {
@@ -13,17 +14,7 @@ namespace {
 constexpr DWORD UDP_CONNRESET = _WSAIOW(IOC_VENDOR, 12);
 
 std::error_code LastError() noexcept {
-    return {::WSAGetLastError(), std::system_category()};
-}
-
-// Winsock is started once per process, before the first socket, and left
-// running until the process ends.
-bool WinsockStarted() {
-    static const bool started = [] {
-        WSADATA data{};
-        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    return started;
+    return LastSocketError();
 }
 
 }  // namespace
@@ -41,10 +32,10 @@ std::error_code UdpSocket::Open(const LinkRoute& route) {
     }
     if (!route.interface.empty()) {
         // Windows has no per-socket binding to an interface by name.
-        return std::make_error_code(std::errc::operation_not_supported);
+        return SocketError(WSAEOPNOTSUPP);
     }
-    if (!WinsockStarted()) {
-        return std::make_error_code(std::errc::network_down);
+    if (!SocketsReady()) {
+        return SocketError(WSAENETDOWN);
     }
     socket_ =
         ::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);

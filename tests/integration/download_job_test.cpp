@@ -1,9 +1,10 @@
 // The download job against the simulator at 127.0.3.x: what reaches the
 // device, what the front end is told, and every way a job ends, at both paces.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using devsim::FaultPlan;
+using testing::DevicePort;
 using testing::StartDevice;
 
 std::string Device(int n) {
@@ -52,7 +54,8 @@ struct Job {
     void Renew(int device, const std::shared_ptr<const PacketQueue>& queue, DownloadPace pace) {
         link.Abort().store(false);
         worker = std::make_unique<DownloadWorker>(link, *ParseDeviceAddress(Device(device)), queue,
-                                                  5000ms, pace);
+                                                  5000ms, pace,
+                                                  LinkRoute{.port = DevicePort(Device(device))});
     }
     // Starts the job and takes notifications until its last one.
     DownloadOutcome Run() {
@@ -128,9 +131,11 @@ TEST_P(DownloadJob, FilesArriveWholeWithExactProgress) {
 }
 
 // Failures end the job at the failing datagram after its full wait, and nothing
-// after it is sent; a late copy of the previous acknowledgement releases
-// nothing. Thirty devices that acknowledge twice and refuse the end meet every
-// interleaving of a duplicate and the next send: none stands in for the end's verdict.
+// after it is sent; late copies of the acknowledgements before it release
+// nothing (200 ms late: after the next answer even on a loaded machine, else
+// the header's copy would pass for the first chunk's and the job would never
+// learn that the device echoes sequences). Thirty devices that acknowledge twice and refuse the end
+// meet every interleaving of a duplicate and the next send: none stands in for the end's verdict.
 TEST_P(DownloadJob, FailuresStopAtTheFailingDatagram) {
     const auto queue = Queue(320000);
     const auto n = static_cast<std::uint32_t>(queue->size());
@@ -144,8 +149,8 @@ TEST_P(DownloadJob, FailuresStopAtTheFailingDatagram) {
         {{.drop_reply_nth = 3}, DownloadResult::TimedOut, 2},
         {{.drop_reply_nth = n}, DownloadResult::TimedOut, n - 1},
         {{.reply_delay = 5500ms}, DownloadResult::TimedOut, 0},
-        {{.drop_reply_nth = 11, .late_duplicate = 30ms}, DownloadResult::TimedOut, 10},
-        {{.refuse_nth = 21, .late_duplicate = 30ms}, DownloadResult::Refused, 20},
+        {{.drop_reply_nth = 11, .late_duplicate = 200ms}, DownloadResult::TimedOut, 10},
+        {{.refuse_nth = 21, .late_duplicate = 200ms}, DownloadResult::Refused, 20},
     };
     cases.resize(34, {{.refuse_nth = n, .duplicate_acks = true}, DownloadResult::Refused, n - 1});
     std::vector<std::future<void>> runs;
@@ -226,7 +231,9 @@ TEST_P(DownloadJob, AbandonAtAnyMomentEndsTheJobAtOnce) {
 TEST(DownloadJobEndpoint, EndpointThatCannotOpenIsReportedWithoutDone) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "runs out of descriptors on purpose; ASan+UBSan need descriptors of their own";
-#endif
+#elif defined(_WIN32)
+    GTEST_SKIP() << "Windows has no limit on descriptors that a test could lower to fail a socket";
+#else
     Job job(90, Queue(100));
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -240,6 +247,7 @@ TEST(DownloadJobEndpoint, EndpointThatCannotOpenIsReportedWithoutDone) {
     EXPECT_EQ(job.posts, (std::vector<Notification>{{.code = UM_UDP_INIT_FAILED}}));
     EXPECT_EQ(outcome.result, DownloadResult::EndpointFailed);
     EXPECT_EQ(DescribeFailure(outcome), "初始化UDP失败: Too many open files");
+#endif
 }
 
 // A datagram the system will not send ends the job at once with the system's

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -16,11 +15,16 @@ namespace korvane::testing {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "korvane-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
+        std::mt19937_64 random(std::random_device{}());
+        for (int attempt = 0; path_.empty(); ++attempt) {
+            auto fresh = std::filesystem::temp_directory_path() /
+                         ("korvane-" + std::to_string(random() % 1'000'000'000));
+            if (std::filesystem::create_directory(fresh)) {  // false: it was there already
+                path_ = std::move(fresh);
+            } else if (attempt == 100) {
+                throw std::runtime_error("no fresh temporary folder");
+            }
         }
-        path_ = pattern;
     }
     ~TempDir() {
         std::error_code ignored;

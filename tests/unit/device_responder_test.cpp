@@ -70,8 +70,12 @@ TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
         {"11 0000 00000000" + std::string(32, '0'), false, "11 00 00 06", nullptr},
         {"13 0001 0000", false, "13 00 01 06", "ok:0"},
     };
-    const korvane::testing::TempDir dir;
-    DeviceResponder device(CODE, dir.Path());
+    // A folder named outside every ANSI code page: on Windows the images must
+    // go in by their UTF-16 names.
+    const korvane::testing::TempDir temp;
+    const std::filesystem::path dir = temp.Path() / std::filesystem::path(u8"固件");
+    std::filesystem::create_directory(dir);
+    DeviceResponder device(CODE, dir);
     std::size_t step = 0;
     for (const auto& [request, refuse, reply, ended] : script) {
         SCOPED_TRACE("step " + std::to_string(step++) + ": " + request);
@@ -82,11 +86,11 @@ TEST(DeviceResponder, AnswersEachRequestAndJudgesEachTransfer) {
         EXPECT_EQ(r ? verdict + std::to_string(r->received_length) : "", ended ? ended : "");
     }
     // Good images only ("abc" and the empty one), and no temporary file left.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
-    std::ifstream in(dir.Path() / (std::string(ABC_MD5) + ".bin"), std::ios::binary);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
+    std::ifstream in(dir / (std::string(ABC_MD5) + ".bin"), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "abc");
 
-    DeviceResponder unwritable(CODE, dir.Path() / "missing");
+    DeviceResponder unwritable(CODE, dir / "missing");
     (void)unwritable.Respond(Hex("11 0000 00000000" + std::string(32, '0')), false);
     const Response end = unwritable.Respond(Hex("13 0001 0000"), false);
     EXPECT_EQ(end.reply, Hex("13 00 01 15"));

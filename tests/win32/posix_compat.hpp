@@ -1,15 +1,12 @@
 #pragma once
 
 // Forced into every test of the Windows build: the POSIX calls the shared
-// tests use that the Windows C runtime lacks (TempDir's mkdtemp, setenv, and
-// what the POSIX-only cases name: SIGKILL, kill).
+// tests use that the Windows C runtime lacks (setenv, and what the POSIX-only
+// cases name: SIGKILL, kill).
 #define SIGKILL 9
 #ifdef __cplusplus
 extern "C" {
 #endif
-// Replaces the trailing "XXXXXX" of `pattern` and makes that folder; the
-// pattern on success, null when no fresh name could be made.
-char* mkdtemp(char* pattern);
 // Sets the variable `name` (always, whatever `overwrite`); 0 on success.
 int setenv(const char* name, const char* value, int overwrite);
 // Ends the process `pid` (with the exit code 128 + `signal_number`); 0 on success.
