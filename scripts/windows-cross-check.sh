@@ -21,6 +21,8 @@ for program in "$bin/korvane-cli" "$bin/korvane-devsim" "$winbin/korvane-cli.exe
     [ -e "$program" ] || fail "$program is missing (make build windows)"
 done
 windows_path() { "$wine" winepath -w "$1" 2>/dev/null; }
+# A Windows program's text mode ends its lines with CR LF.
+without_cr() { tr -d '\r'; }
 
 folder="$work/测试"
 mkdir -p "$folder/linux-received" "$folder/windows-received"
@@ -32,7 +34,7 @@ md5=$(md5sum "$firmware" | cut -d' ' -f1)
 devsim=("$bin/korvane-devsim")
 start_devsim 127.0.0.2 "$folder/linux-received" || fail "the Linux simulator did not start"
 out=$("$wine" "$winbin/korvane-cli.exe" download -q --fast --ip 127.0.0.2 \
-    "$(windows_path "$firmware")") || fail "korvane-cli.exe: $out"
+    "$(windows_path "$firmware")" | without_cr) || fail "korvane-cli.exe: $out"
 [ "$out" = "Succeed to download" ] || fail "korvane-cli.exe printed: $out"
 stop_devsim
 cmp "$firmware" "$folder/linux-received/$md5.bin" || fail "the Linux simulator's image differs"
