@@ -64,7 +64,8 @@ windows:
 	cmake --preset win64
 	cmake --build --preset win64
 
-test-windows: windows
+# The cross-check downloads between the platforms: the Linux programs too.
+test-windows: windows build
 	./scripts/test-windows.sh
 
 demo: build

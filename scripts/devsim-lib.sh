@@ -1,6 +1,8 @@
 # Shell helpers for scripts that play a device with korvane-devsim (the demo,
-# the download benchmark). Source it after setting $bin: it makes the script's
-# scratch folder $work and, on exit, stops the simulator and removes $work.
+# the download benchmark, the Windows cross-check). Source it after setting
+# $bin (or the array `devsim`, the command that starts the simulator): it
+# makes the script's scratch folder $work and, on exit, stops the simulator
+# and removes $work.
 
 sim_pid=""
 work=$(mktemp -d)
@@ -10,7 +12,8 @@ trap 'stop_devsim; rm -rf "$work"' EXIT
 # stdout in $work/devsim.out and stderr in $work/devsim.err, and waits up to 5 s
 # for its "listening on" line. Returns 1 (its stderr shown) when it did not start.
 start_devsim() {
-    "$bin/korvane-devsim" --bind "$1" --out "$2" >"$work/devsim.out" 2>"$work/devsim.err" &
+    "${devsim[@]:-$bin/korvane-devsim}" --bind "$1" --out "$2" \
+        >"$work/devsim.out" 2>"$work/devsim.err" &
     sim_pid=$!
     for _ in $(seq 1 100); do
         grep -q '^listening on ' "$work/devsim.err" && return 0

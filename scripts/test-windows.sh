@@ -25,13 +25,18 @@ run() {
   start=$(date +%s)
   "$wine" wineboot -i >/dev/null 2>&1
   echo "test-windows: wine prefix booted in $(($(date +%s) - start)) s" >&2
-  ctest --test-dir "$dir" --output-on-failure --timeout 180 -j "$jobs" "$@"
+  local status=0
+  ctest --test-dir "$dir" --output-on-failure --timeout 180 -j "$jobs" "$@" || status=$?
+  if [ $# -eq 0 ]; then # the whole suite: and the programs across the platforms
+    "$root/scripts/windows-cross-check.sh" || status=$?
+  fi
+  return "$status"
 }
 
 if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null && command -v ip >/dev/null; then
   echo "test-windows: in a private network namespace (loopback only)" >&2
   export -f run
-  export wine wineserver dir jobs
+  export wine wineserver dir jobs root
   exec unshare -n -- bash -c 'ip link set lo up && run "$@"' bash "$@"
 fi
 echo "test-windows: on the host network (no private namespace available)" >&2

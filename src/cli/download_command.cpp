@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "base/messages.hpp"
+#include "base/utf8_path.hpp"
 #include "cli/commands.hpp"
 #include "cli/firmware_errors.hpp"
 #include "cli/interrupt_watcher.hpp"
@@ -100,7 +99,7 @@ int Refuse(const DownloadRefusal& refusal, std::string_view detail = {}) {
         std::cerr << ": " << detail;
     }
     std::cerr << '\n';
-    if (refusal.beep && ::isatty(STDERR_FILENO) == 1) {
+    if (refusal.beep && StderrIsTerminal()) {
         std::cerr << '\a';
     }
     std::cerr.flush();
@@ -343,10 +342,11 @@ int RunDownload(const DownloadOptions& options) {
          .refuse =
              [&](const DownloadRefusal& refusal, std::optional<LoadStatus> status) {
                  const std::string& file = options.file;
-                 (void)Refuse(refusal, refusal.beep ? std::string()
-                                       : status
-                                           ? file + ": " + DescribeFirmwareProblem(file, *status)
-                                           : file + ": " + WhyNotReadable(file));
+                 (void)Refuse(refusal,
+                              refusal.beep ? std::string()
+                              : status
+                                  ? file + ": " + DescribeFirmwareProblem(Utf8Path(file), *status)
+                                  : file + ": " + WhyNotReadable(Utf8Path(file)));
              },
          .prime =
              [&](const PacketQueue& queue) {

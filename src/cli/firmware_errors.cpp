@@ -2,19 +2,10 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
+#include <fstream>
 #include <system_error>
 
 namespace korvane::cli {
-namespace {
-
-struct CloseFile {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-
-}  // namespace
-
 std::string WhyNotReadable(const std::filesystem::path& path) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
@@ -29,9 +20,9 @@ std::string WhyNotReadable(const std::filesystem::path& path) {
     }
     // A regular file opens without waiting, whatever it holds.
     errno = 0;
-    const std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        return std::generic_category().message(errno);
+    const std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+        return errno != 0 ? std::generic_category().message(errno) : "it cannot be opened";
     }
     return "a read error";
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/hex.hpp"
+#include "base/utf8_path.hpp"
 #include "cli/commands.hpp"
 #include "cli/firmware_errors.hpp"
 #include "download/packet_queue.hpp"
@@ -20,7 +21,7 @@ struct InspectOptions {
 
 int RunInspect(const InspectOptions& options) {
     // The same loader and queue a download uses, so what is shown is what would go out.
-    const FirmwareLoad load = LoadFirmware(options.file);
+    const FirmwareLoad load = LoadFirmware(Utf8Path(options.file));
     if (!load.queue) {
         std::cerr << PROGRAM << ": " << options.file << ": " << DescribeLoadFailure(load.status)
                   << '\n';

@@ -2,24 +2,23 @@
 
 #include <signal.h>
 
-#include <atomic>
 #include <functional>
-#include <thread>
-
-#include "base/unique_fd.hpp"
-#include "base/wake_event.hpp"
+#include <memory>
 
 namespace korvane::cli {
 
-// Turns SIGINT (Ctrl-C) and SIGTERM into a call of `on_signal` on a thread of
-// its own, so that nothing but the kernel runs in signal context, and records
-// the first of them. Blocks both signals in the calling thread, which every
-// thread made later inherits, and reads them from a signalfd. Make it on the
-// main thread before any other thread of the process; it lives for the
-// command and restores the signal mask when it goes away (joining its thread).
+// Turns an interrupt into a call of `on_signal` outside of any signal
+// context, and records the first one. On POSIX: SIGINT (Ctrl-C) and SIGTERM,
+// held back in the calling thread, which every thread made later inherits,
+// and read from a signalfd on a thread of the watch's own; make it on the
+// main thread before any other thread of the process. On Windows: the
+// console's Ctrl-C and Ctrl-Break (as SIGINT) and its close, log-off and
+// shut-down (as SIGTERM), through a console control handler, which the
+// system calls on a thread of its own. It lives for the command; when it goes
+// away (after its thread is joined) the signals act as before it.
 //
-// When the watch cannot be set up, the mask is restored at once (the signals
-// then end the program as usual) and one line on stderr says so.
+// When the watch cannot be set up, the signals end the program as usual and
+// one line on stderr says so.
 class InterruptWatcher {
 public:
     explicit InterruptWatcher(std::function<void()> on_signal);
@@ -28,19 +27,11 @@ public:
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
     // The first signal that arrived (SIGINT or SIGTERM); 0 while none has.
-    [[nodiscard]] int Signal() const noexcept { return signal_.load(); }
+    [[nodiscard]] int Signal() const noexcept;
 
 private:
-    void Run() noexcept;
-    void RestoreMask() noexcept;
-
-    std::function<void()> on_signal_;
-    sigset_t old_mask_{};
-    bool mask_changed_ = false;
-    UniqueFd signal_fd_;
-    WakeEvent stop_;  // ends the watch when the command is done
-    std::atomic<int> signal_{0};
-    std::thread thread_;
+    struct State;  // the platform's watch
+    std::unique_ptr<State> state_;
 };
 
 // The exit code of a command that `signal_number` cut short: 128 + the

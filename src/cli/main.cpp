@@ -4,6 +4,7 @@
 #include "base/version.hpp"
 #include "cli/commands.hpp"
 #include "frontend/parse_error_text.hpp"
+#include "frontend/program_arguments.hpp"
 
 namespace {
 
@@ -37,6 +38,9 @@ int main(int argc, char** argv) {
     CLI::App app{"korvane-cli: load firmware into network devices over UDP, headless",
                  std::string(PROGRAM)};
     app.require_subcommand(1);
+    // "/name" is a path, not an option, on every platform (CLI11 reads it as
+    // an option on Windows by default); subcommands made below inherit this.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string(PROGRAM) + " " + korvane::VERSION);
     app.footer(korvane::cli::HelpFooter({
         "korvane-cli download --ip 192.168.1.88 firmware.zip",
@@ -50,8 +54,10 @@ int main(int argc, char** argv) {
     korvane::cli::AddDeviceCommands(app, exit_code);
     korvane::cli::AddDownloadCommand(app, exit_code);
 
+    const korvane::Utf8Arguments arguments(argc, argv);
+    korvane::ShowUtf8OnConsole();
     try {
-        app.parse(argc, argv);
+        app.parse(arguments.Count(), arguments.Values());
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {

@@ -1,7 +1,5 @@
 #include "cli/route_options.hpp"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 #include <iostream>
 
@@ -9,16 +7,6 @@
 #include "link/device_address.hpp"
 
 namespace korvane::cli {
-namespace {
-
-std::string AddressText(in_addr address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
-}  // namespace
-
 void AddRouteOptions(CLI::App& command, RouteOptions& options) {
     command
         .add_option("--port", options.port, "The device's UDP port (simulators, port forwarding)")
@@ -56,12 +44,12 @@ void AddDeviceOptions(CLI::App& command, std::vector<std::string>& addresses,
 
 void StderrTrace::Sent(in_addr to, std::span<const std::uint8_t> head,
                        std::span<const std::uint8_t> tail) noexcept {
-    Write(TraceSentLine(Seconds(), AddressText(to), head, head.size() + tail.size()));
+    Write(TraceSentLine(Seconds(), DeviceAddressText(to), head, head.size() + tail.size()));
 }
 
 void StderrTrace::Received(in_addr device, std::span<const std::uint8_t> datagram,
                            bool dropped) noexcept {
-    Write(TraceReceivedLine(Seconds(), AddressText(device), datagram, dropped));
+    Write(TraceReceivedLine(Seconds(), DeviceAddressText(device), datagram, dropped));
 }
 
 double StderrTrace::Seconds() const {

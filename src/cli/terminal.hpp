@@ -5,8 +5,9 @@
 
 namespace korvane::cli {
 
-// The terminal on stderr, as far as progress output needs it. The functions
-// and the watch below are the platform's (terminal_posix.cpp).
+// The terminal on stderr, as far as progress output needs it. What the
+// terminal itself reports, and the watch below, are the platform's
+// (terminal_posix.cpp, terminal_win32.cpp).
 
 struct TerminalSize {
     std::size_t columns = 80;
@@ -20,12 +21,16 @@ struct TerminalSize {
 // reports nothing (0), the COLUMNS and LINES variables; else 80 x 24.
 [[nodiscard]] TerminalSize StderrTerminalSize() noexcept;
 
-// Notices that the terminal was resized (SIGWINCH), without a signal handler
-// and without interrupting any thread: the signal is held back in every
-// thread and collected by TakeResize(). Make it on the main thread before any
-// other thread of the command (before the InterruptWatcher), so that every
-// thread inherits the held-back signal; it lives for the command, on that
-// thread, and lets the signal through again when it goes.
+// What the terminal on stderr reports of its size; 0 where it reports nothing.
+[[nodiscard]] TerminalSize ReportedStderrSize() noexcept;
+
+// Notices that the terminal was resized. On POSIX (SIGWINCH) without a signal
+// handler and without interrupting any thread: the signal is held back in
+// every thread and collected by TakeResize(). Make it on the main thread
+// before any other thread of the command (before the InterruptWatcher), so
+// that every thread inherits the held-back signal; it lives for the command,
+// on that thread, and lets the signal through again when it goes. On Windows,
+// TakeResize compares the console's width with the one it saw last.
 class ResizeWatch {
 public:
     ResizeWatch();

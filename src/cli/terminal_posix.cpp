@@ -4,48 +4,20 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <string_view>
-
 #include "cli/terminal.hpp"
 
 namespace korvane::cli {
-namespace {
-
-// A positive count from the environment, 0 when unset or not a plain number.
-std::size_t FromEnvironment(const char* name) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') {
-        return 0;
-    }
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    return *end == '\0' && std::string_view(text).find('-') == std::string_view::npos ? value : 0;
-}
-
-}  // namespace
 
 bool StderrIsTerminal() noexcept {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-TerminalSize StderrTerminalSize() noexcept {
+TerminalSize ReportedStderrSize() noexcept {
     winsize window{};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &window) != 0) {
-        window = {};
+        return {.columns = 0, .rows = 0};
     }
-    TerminalSize size;
-    if (window.ws_col > 0) {
-        size.columns = window.ws_col;
-    } else if (const std::size_t columns = FromEnvironment("COLUMNS"); columns > 0) {
-        size.columns = columns;
-    }
-    if (window.ws_row > 0) {
-        size.rows = window.ws_row;
-    } else if (const std::size_t rows = FromEnvironment("LINES"); rows > 0) {
-        size.rows = rows;
-    }
-    return size;
+    return {.columns = window.ws_col, .rows = window.ws_row};
 }
 
 struct ResizeWatch::State {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/hex.hpp"
+#include "base/utf8_path.hpp"
 #include "base/version.hpp"
 #include "devsim/device_simulator.hpp"
 #include "devsim/stop_request.hpp"
@@ -111,7 +112,7 @@ void AddOptions(CLI::App& app, CommandLine& line) {
 // The simulator's options from what the flags gave; nothing after telling why not.
 std::optional<korvane::devsim::SimulatorOptions> OptionsOf(const CommandLine& line) {
     korvane::devsim::SimulatorOptions o = line.options;
-    o.out_dir = korvane::PathArgument(line.out_dir);
+    o.out_dir = korvane::Utf8Path(line.out_dir);
     if (!korvane::ParseDeviceAddress(o.bind_address)) {
         std::cerr << "korvane-devsim: --bind wants an IPv4 address, four numbers 0-255 such as "
                      "127.0.0.2, not '"
@@ -147,16 +148,14 @@ int main(int argc, char** argv) {
         "protocol on UDP (default 127.0.0.1:21818)",
         "korvane-devsim"};
     app.footer(FOOTER);
+    app.allow_windows_style_options(false);  // "/name" is a path on Windows too
     app.set_version_flag("--version", std::string("korvane-devsim ") + korvane::VERSION);
     CommandLine line;
     AddOptions(app, line);
-    const std::vector<std::string> arguments = korvane::Utf8Arguments(argc, argv);
-    std::vector<const char*> texts;
-    for (const std::string& argument : arguments) {
-        texts.push_back(argument.c_str());
-    }
+    const korvane::Utf8Arguments arguments(argc, argv);
+    korvane::ShowUtf8OnConsole();
     try {
-        app.parse(static_cast<int>(texts.size()), texts.data());
+        app.parse(arguments.Count(), arguments.Values());
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForVersion& e) {

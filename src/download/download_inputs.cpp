@@ -1,10 +1,10 @@
 #include "download/download_inputs.hpp"
 
-#include <sys/stat.h>
-
-#include <string>
+#include <filesystem>
+#include <system_error>
 
 #include "base/messages.hpp"
+#include "base/utf8_path.hpp"
 #include "link/device_address.hpp"
 
 namespace korvane {
@@ -15,9 +15,9 @@ bool SomethingAt(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) {
         return false;
     }
-    const std::string terminated(path);
-    struct stat info {};
-    return ::stat(terminated.c_str(), &info) == 0;
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(Utf8Path(path), error);
+    return !error && std::filesystem::exists(status);
 }
 
 }  // namespace

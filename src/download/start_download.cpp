@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "base/utf8_path.hpp"
+
 namespace korvane {
 
 bool StartDownload(std::string_view firmware_path, const DownloadSteps& steps) {
@@ -23,7 +25,7 @@ bool StartDownload(std::string_view firmware_path, const DownloadSteps& steps) {
     if (steps.save) {
         steps.save();
     }
-    const FirmwareLoad load = LoadFirmware(std::filesystem::path(std::string(firmware_path)));
+    const FirmwareLoad load = LoadFirmware(Utf8Path(firmware_path));
     if (load.refusal) {
         return refuse(*load.refusal, load.status);
     }

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "base/messages.hpp"
+#include "base/utf8_path.hpp"
 #include "download/download_inputs.hpp"
 #include "frontend/target_list.hpp"
 
@@ -25,7 +26,7 @@ DeviceList CollectDevices(std::span<const std::string> ip_options,
     if (!targets_path.empty()) {
         const std::string name =
             targets_path == TARGETS_FROM_STDIN ? std::string(STDIN_NAME) : targets_path;
-        TargetsFile file = ReadTargetsFile(targets_path);
+        TargetsFile file = ReadTargetsFile(Utf8Path(targets_path));
         if (file.status != TargetsFileStatus::Read) {
             list.refusal =
                 DeviceListRefusal{.detail = "targets file " + name + ": " +

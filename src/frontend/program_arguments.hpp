@@ -1,21 +1,34 @@
 #pragma once
 
-#include <filesystem>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace korvane {
 
-// The program's command line as UTF-8 texts, its name first: argv as given
-// on POSIX; on Windows the UTF-16 command line of the process (argv there is
-// in the ANSI code page, which has no room for most names), converted.
-[[nodiscard]] std::vector<std::string> Utf8Arguments(int argc, char** argv);
+// The program's command line as UTF-8 texts, its name first, in the argc/argv
+// form a parser takes: argv as given on POSIX; on Windows the UTF-16 command
+// line of the process (argv there is in the ANSI code page, which has no room
+// for most names), converted. Made once at the start of main; the pointers
+// stay valid as long as the object.
+class Utf8Arguments {
+public:
+    Utf8Arguments(int argc, char** argv);
+    Utf8Arguments(const Utf8Arguments&) = delete;
+    Utf8Arguments& operator=(const Utf8Arguments&) = delete;
 
-// The path a UTF-8 argument names (on Windows a plain string would be taken
-// as the ANSI code page).
-[[nodiscard]] inline std::filesystem::path PathArgument(std::string_view utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
+    [[nodiscard]] int Count() const noexcept { return static_cast<int>(words_.size()); }
+    [[nodiscard]] const char* const* Values() const noexcept { return pointers_.data(); }
+
+private:
+    void Point();  // pointers_ into words_, then a null
+
+    std::vector<std::string> words_;
+    std::vector<const char*> pointers_;
+};
+
+// Lets a console show the program's UTF-8 output as written (the device's
+// Chinese messages): on Windows the console's output code page becomes
+// UTF-8; POSIX terminals take the bytes as they are.
+void ShowUtf8OnConsole() noexcept;
 
 }  // namespace korvane

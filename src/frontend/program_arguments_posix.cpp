@@ -2,8 +2,10 @@
 
 namespace korvane {
 
-std::vector<std::string> Utf8Arguments(int argc, char** argv) {
-    return {argv, argv + argc};
+Utf8Arguments::Utf8Arguments(int argc, char** argv) : words_(argv, argv + argc) {
+    Point();
 }
+
+void ShowUtf8OnConsole() noexcept {}
 
 }  // namespace korvane

@@ -36,4 +36,16 @@ std::optional<in_addr> ParseDeviceAddress(std::string_view text) {
     return address;
 }
 
+std::string DeviceAddressText(in_addr address) {
+    const std::uint32_t host_order = ntohl(address.s_addr);
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        text += std::to_string((host_order >> shift) & 0xFFu);
+        if (shift > 0) {
+            text += '.';
+        }
+    }
+    return text;
+}
+
 }  // namespace korvane

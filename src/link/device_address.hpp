@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/inet.hpp"
@@ -15,5 +16,8 @@ namespace korvane {
 // operator did not mean, so they give nothing, as does "0.0.0.0" (this host).
 // An explicit "255.255.255.255" is an address: the operator asked to broadcast.
 [[nodiscard]] std::optional<in_addr> ParseDeviceAddress(std::string_view text);
+
+// The dotted quad of `address`, as ParseDeviceAddress reads it back.
+[[nodiscard]] std::string DeviceAddressText(in_addr address);
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 #include <array>
 #include <memory>
 
+#include "base/wide_text.hpp"
 #include "proc/child_launch.hpp"
 
 namespace korvane {
@@ -23,17 +24,6 @@ namespace {
 
 std::error_code LastError() noexcept {
     return {static_cast<int>(::GetLastError()), std::system_category()};
-}
-
-std::wstring Widened(std::string_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-    return wide;
 }
 
 // One word as the child's C runtime (CommandLineToArgvW's rules) reads it
@@ -175,7 +165,7 @@ LaunchedChild LaunchChild(std::span<const std::string> words, bool show_window) 
     }
     std::wstring command_line;
     for (const std::string& word : words) {
-        AppendArgument(command_line, Widened(word));
+        AppendArgument(command_line, WideFromUtf8(word));
     }
     Pipe in;
     Pipe out;

@@ -127,12 +127,13 @@ TEST(ChildProcessRunner, DeliversAllTheChildPrintedAndItsExitStatus) {
         EXPECT_EQ(runner.CollectedOutput(), runner.err);
         EXPECT_EQ(std::pair(runner.started.load(), runner.ended.load()), std::pair(0, 0));
     }
-    // The tests' own way to run a program: a word with blanks stays one argument.
+    // The tests' own way to run a program: a word with blanks stays one argument; it reads
+    // the CR LF of a Windows program as LF.
     const testing::ProcessResult run = testing::RunProcess(
         ON_WINDOWS ? std::vector<std::string>{"cmd", "/c", "echo x& exit 3"}
                    : std::vector<std::string>{"/bin/sh", "-c", "echo x; exit 3"},
         "unread input", 10s);
-    EXPECT_EQ(std::tie(run.exit_code, run.out, run.err), std::tuple(3, "x" + NL, ""));
+    EXPECT_EQ(std::tie(run.exit_code, run.out, run.err), std::tuple(3, "x\n", ""));
     EXPECT_EQ(OpenFds(), fds_before);
     EXPECT_TRUE(NoChildLeft());
 }

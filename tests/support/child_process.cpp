@@ -1,8 +1,11 @@
 #include "support/child_process.hpp"
 
 #include <csignal>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/platform.hpp"
 
 namespace korvane::testing {
 namespace {
@@ -81,6 +84,9 @@ std::optional<std::string> ChildProcess::WaitForLine(Stream stream, std::string_
         if (end != std::string::npos) {
             std::string line = pending_[i].substr(0, end);
             pending_[i].erase(0, end + 1);
+            if (ON_WINDOWS && line.ends_with('\r')) {
+                line.pop_back();  // a Windows program's text mode ends lines with CR LF
+            }
             if (line.find(text) != std::string::npos) {
                 return line;
             }
@@ -113,9 +119,15 @@ ProcessResult ChildProcess::Finish(milliseconds timeout) {
     }
     StopReaders();
     const std::lock_guard lock(mutex_);
-    return {.exit_code = *exit_code_,
-            .out = std::exchange(pending_[0], {}),
-            .err = std::exchange(pending_[1], {})};
+    ProcessResult result{.exit_code = *exit_code_,
+                         .out = std::exchange(pending_[0], {}),
+                         .err = std::exchange(pending_[1], {})};
+    if (ON_WINDOWS) {  // the tests read lines as LF-ended, whatever the platform writes
+        for (std::string* text : {&result.out, &result.err}) {
+            *text = std::regex_replace(*text, std::regex("\r\n"), "\n");
+        }
+    }
+    return result;
 }
 
 ProcessResult RunProcess(const std::vector<std::string>& argv,

@@ -1,5 +1,7 @@
 // The device protocol's rules as tables: reply effects, which reply releases
 // which wait, the operator's address text and the download's input checks.
+#include "link/protocol.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,7 +10,6 @@
 #include "base/messages.hpp"
 #include "download/start_download.hpp"
 #include "link/device_address.hpp"
-#include "link/protocol.hpp"
 #include "link/reply_rules.hpp"
 #include "support/sample_bytes.hpp"
 #include "support/temp_dir.hpp"
@@ -138,6 +139,7 @@ TEST(DeviceAddress, OnlyAPlainDottedQuadIsAnAddress) {
         const auto* bytes =
             reinterpret_cast<const std::uint8_t*>(address ? &address->s_addr : nullptr);
         EXPECT_EQ(address ? ToHex({bytes, 4}) : "", hex) << '"' << text << '"';
+        EXPECT_EQ(address ? DeviceAddressText(*address) : "", hex.empty() ? "" : text);
     }
 }
 
