@@ -95,6 +95,9 @@ void DownloadWorker::ReplyGate::HandleDeviceReply(std::span<const std::uint8_t> 
         if (w.released_ || !ReleasesDownloadWait(datagram, w.outstanding_, w.echo_.Learned())) {
             return;
         }
+        if (w.echo_.RepeatsHeaderReply(w.outstanding_index_, datagram)) {
+            return;  // a late copy: the device has not answered the first data datagram
+        }
         w.released_ = true;
         w.echo_.Released(w.outstanding_index_, w.outstanding_, datagram);
         if (w.pace_ == DownloadPace::Described) {

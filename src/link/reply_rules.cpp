@@ -1,5 +1,7 @@
 #include "link/reply_rules.hpp"
 
+#include <algorithm>
+
 #include "link/byte_order.hpp"
 #include "link/protocol.hpp"
 
@@ -80,9 +82,17 @@ void SequenceEcho::Released(std::size_t index, Outstanding sent,
     const bool own = ReplySequence(reply) == sent.sequence;
     if (index == 0) {
         header_echoed_ = sent.code == PKT_HEADER && own;
+        std::copy_n(reply.begin(), header_reply_.size(), header_reply_.begin());
     } else if (index == 1) {
         echoes_ = header_echoed_ && sent.code == PKT_DATA && own;
     }
+}
+
+bool SequenceEcho::RepeatsHeaderReply(std::size_t index,
+                                      std::span<const std::uint8_t> reply) const noexcept {
+    return index == 1 && header_echoed_ && header_reply_[0] == PKT_HEADER &&
+           reply.size() >= header_reply_.size() &&
+           std::equal(header_reply_.begin(), header_reply_.end(), reply.begin());
 }
 
 void ApplyReplyEffects(const ReplyEffects& effects, AckEvent& ack, AbortFlag& abort,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "link/ack_event.hpp"
 #include "link/notifications.hpp"
+#include "link/protocol.hpp"
 
 namespace korvane {
 
@@ -58,10 +60,21 @@ public:
     void Released(std::size_t index, Outstanding sent,
                   std::span<const std::uint8_t> reply) noexcept;
     [[nodiscard]] bool Learned() const noexcept { return echoes_; }
+    // Whether `reply`, come while the first data datagram (index 1) waits,
+    // is a late copy of the reply that released the header: the same bytes,
+    // from a device whose header reply carried the header's own code and
+    // sequence. Nothing is learned yet at that point, so without this a
+    // repeated header reply would release the first data datagram and teach
+    // that the device does not echo. A device that answered every datagram
+    // with those bytes could not finish a download anyway: only the end's own
+    // code releases the end.
+    [[nodiscard]] bool RepeatsHeaderReply(std::size_t index,
+                                          std::span<const std::uint8_t> reply) const noexcept;
 
 private:
     bool header_echoed_ = false;
     bool echoes_ = false;
+    std::array<std::uint8_t, MIN_REPLY_SIZE> header_reply_{};
 };
 
 // Carries out `effects` in their order: the notification is posted before the

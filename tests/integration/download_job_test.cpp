@@ -150,6 +150,7 @@ TEST_P(DownloadJob, FailuresStopAtTheFailingDatagram) {
         {{.drop_reply_nth = n}, DownloadResult::TimedOut, n - 1},
         {{.reply_delay = 5500ms}, DownloadResult::TimedOut, 0},
         {{.drop_reply_nth = 11, .late_duplicate = 200ms}, DownloadResult::TimedOut, 10},
+        {{.drop_reply_nth = 2, .late_duplicate = 30ms}, DownloadResult::TimedOut, 1},
         {{.refuse_nth = 21, .late_duplicate = 200ms}, DownloadResult::Refused, 20},
     };
     cases.resize(34, {{.refuse_nth = n, .duplicate_acks = true}, DownloadResult::Refused, n - 1});
