@@ -258,17 +258,34 @@ PipeChunk ReadPipe(const UniqueOsHandle& pipe, std::span<char> buffer, PipeReadS
 }
 
 bool WriteToPipe(const UniqueOsHandle& pipe, std::string_view bytes) {
+    // A child that has ended without reading makes the write raise SIGPIPE,
+    // which would end this whole process: held back in this thread for the
+    // write, and taken back if the write raised it.
+    sigset_t pipe_signal{};
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    sigset_t old_mask{};
+    const bool held = ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask) == 0;
+    bool written = true;
     while (!bytes.empty()) {
         const ssize_t n = ::write(pipe.Get(), bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            return false;
+            if (n < 0 && errno == EPIPE && held) {
+                const timespec now{};
+                (void)::sigtimedwait(&pipe_signal, nullptr, &now);
+            }
+            written = false;
+            break;
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+    if (held) {
+        ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+    }
+    return written;
 }
 
 ChildEnd WaitForChildExit(const ChildHandle& child, bool wait) {
