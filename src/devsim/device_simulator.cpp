@@ -221,10 +221,10 @@ std::optional<std::string> DeviceSimulator::Start() {
         return "cannot read the bound address: " + error.message();
     }
     s.wake.emplace();
-    s.stopping.store(false);
     if (!s.wake->Valid()) {
         return std::string("cannot make a wake-up event: ") + std::strerror(errno);
     }
+    s.stopping.store(false);
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
     s.listening_on = std::string(text) + ":" + std::to_string(ntohs(local.sin_port));
