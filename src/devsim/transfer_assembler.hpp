@@ -30,8 +30,9 @@ struct ChunkOutcome {
 // kept as out_dir/<md5>.bin (written while it arrives into a PendingImage;
 // one that cannot be written is refused at its end as WriteFailed), else in
 // the record. An accepted chunk is digested and stored by Complete(), from
-// the caller's bytes: no copy of its own, and the caller can answer first.
-// Owns the MD5 and the file of the transfer in progress. One thread at a time.
+// the caller's bytes (no copy on the way), so that the caller can answer
+// first. Owns the MD5 and the file of the transfer in progress. One thread at
+// a time.
 class TransferAssembler {
 public:
     // An empty `out_dir` keeps images in memory only.
