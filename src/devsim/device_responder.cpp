@@ -16,7 +16,7 @@ std::uint16_t SequenceOf(std::span<const std::uint8_t> request) {
     return request.size() >= 3 ? bytes::GetU16BE(request.subspan<1, 2>()) : 0;
 }
 
-std::vector<std::uint8_t> Reply(std::span<const std::uint8_t> request, std::uint8_t status) {
+ReplyDatagram Reply(std::span<const std::uint8_t> request, std::uint8_t status) {
     return {request[0], request.size() > 1 ? request[1] : std::uint8_t{0},
             request.size() > 2 ? request[2] : std::uint8_t{0}, status};
 }
@@ -31,6 +31,12 @@ DeviceResponder::DeviceResponder(const MachineCode& machine_code, std::filesyste
     : machine_code_(machine_code), assembler_(std::move(out_dir)) {}
 
 Response DeviceResponder::Respond(std::span<const std::uint8_t> request, bool refuse) {
+    Response response = ReplyFirst(request, refuse);
+    Complete();
+    return response;
+}
+
+Response DeviceResponder::ReplyFirst(std::span<const std::uint8_t> request, bool refuse) {
     if (request.empty()) {
         return {};
     }
@@ -49,10 +55,9 @@ Response DeviceResponder::Respond(std::span<const std::uint8_t> request, bool re
             }
             Response response = Answer(request, true);
             const std::uint16_t declared = MACHINE_CODE_OFFSET + MACHINE_CODE_SIZE;
-            response.reply->push_back(static_cast<std::uint8_t>(declared >> 8));
-            response.reply->push_back(static_cast<std::uint8_t>(declared));
-            response.reply->insert(response.reply->end(), machine_code_.begin(),
-                                   machine_code_.end());
+            response.reply->Append(
+                {static_cast<std::uint8_t>(declared >> 8), static_cast<std::uint8_t>(declared)});
+            response.reply->Append(machine_code_);
             return response;
         }
         default:

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <optional>
 #include <span>
-#include <vector>
 
+#include "devsim/reply_datagram.hpp"
 #include "devsim/transfer_assembler.hpp"
 #include "devsim/transfer_record.hpp"
 #include "link/protocol.hpp"
@@ -17,8 +17,8 @@ using MachineCode = std::array<std::uint8_t, MACHINE_CODE_SIZE>;
 
 // The device's answer to one request.
 struct Response {
-    std::optional<std::vector<std::uint8_t>> reply;  // nothing: not answered
-    std::optional<TransferRecord> finished;          // set when the request ended a transfer
+    std::optional<ReplyDatagram> reply;      // nothing: not answered
+    std::optional<TransferRecord> finished;  // set when the request ended a transfer
 };
 
 // What the simulated device does with each request, byte by byte; the socket
@@ -46,7 +46,15 @@ public:
     // An empty `out_dir` keeps images in memory only.
     DeviceResponder(const MachineCode& machine_code, std::filesystem::path out_dir);
 
+    // The answer to `request`, with everything the request does done.
     [[nodiscard]] Response Respond(std::span<const std::uint8_t> request, bool refuse);
+
+    // The same answer, but the MD5 and file write of an accepted data chunk
+    // are left to Complete(), so that the reply can go out before that work.
+    // The request's bytes must stay as they are until Complete(), and
+    // Complete() must come before the next request.
+    [[nodiscard]] Response ReplyFirst(std::span<const std::uint8_t> request, bool refuse);
+    void Complete() { assembler_.Complete(); }
 
 private:
     [[nodiscard]] Response OnHeader(std::span<const std::uint8_t> request, bool refuse);

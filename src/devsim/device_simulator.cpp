@@ -1,5 +1,6 @@
 #include "devsim/device_simulator.hpp"
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -37,35 +38,37 @@ struct DeviceSimulator::State {
     void Serve();
     // False when a stop request came during the reply delay.
     bool Handle(std::span<const std::uint8_t> datagram, const sockaddr_in& from);
+    // Sends what `plan` says; false when a stop request came during its delay.
+    bool SendPlanned(const OutgoingPlan& plan, const sockaddr_in& to);
     // Sends the late copies that are due; returns how long until the next
     // (NO_TIME_LIMIT: none).
     std::chrono::milliseconds SendDueLate();
-    void SendAll(std::vector<std::vector<std::uint8_t>>& datagrams, const sockaddr_in& to) const;
-    // Waits `delay` or until a stop request; false on the latter.
-    bool Pause(std::chrono::milliseconds delay) const;
 
     const SimulatorOptions options;
     DeviceResponder responder;  // service thread only
     std::unique_ptr<DeviceSocket> socket;
     std::optional<WakeEvent> wake;  // set once a stop is requested; a fresh one per Start
+    // Also set by a stop request, so that a service thread that finds a
+    // datagram waiting each time sees the request without a system call.
+    std::atomic<bool> stopping{false};
     std::thread thread;
     std::string listening_on;
 
     // Copies of replies that go out later (service thread only), by due time.
     struct Late {
         std::chrono::steady_clock::time_point due;
-        std::vector<std::vector<std::uint8_t>> datagrams;
+        ReplyDatagram reply;
         sockaddr_in to;
     };
     std::deque<Late> late;
-    bool last_unanswered = false;  // the latest download datagram got no reply (service thread)
+    std::uint64_t datagram_count = 0;  // service thread
+    bool last_unanswered = false;      // the latest download datagram got no reply (service thread)
     std::uint64_t overtaken_in_transfer = 0;  // since the latest header (service thread)
+    std::atomic<std::uint64_t> overtaken{0};
 
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
-    std::uint64_t datagram_count = 0;
-    std::size_t finished_count = 0;  // transfers judged so far, kept or not
-    std::uint64_t overtaken = 0;
+    std::size_t finished_count = 0;                   // transfers judged so far, kept or not
     std::vector<std::vector<std::uint8_t>> received;  // only with keep_history
     std::vector<TransferRecord> transfers;            // only with keep_history
     std::function<void(const TransferRecord&)> on_transfer;
@@ -73,20 +76,23 @@ struct DeviceSimulator::State {
 
 void DeviceSimulator::State::Serve() {
     std::vector<std::uint8_t> buffer(MAX_DATAGRAM);
-    while (true) {
-        const WaitResult ready = WaitForEither(socket->ReadyHandle(), *wake, SendDueLate());
-        if (ready == WaitResult::Woken || ready == WaitResult::Failed) {
-            return;
+    while (!stopping.load(std::memory_order_relaxed)) {
+        if (!late.empty()) {
+            (void)SendDueLate();
         }
-        if (ready == WaitResult::TimedOut) {
+        // Read first, wait only when nothing is there: the reply goes out
+        // before the chunk it answers is digested and written, so by the time
+        // that is done the requester's next datagram has mostly come, and it
+        // is taken without a wait (no poll, no sleep and wake-up).
+        sockaddr_in from{};
+        if (const auto n = socket->Receive(buffer, from)) {
+            if (!Handle(std::span(buffer).first(*n), from)) {
+                return;
+            }
             continue;
         }
-        // One datagram per wait: a request answered now is usually followed by
-        // the next only after the answer, so a second read would mostly find
-        // nothing and cost a system call; poll sees at once whatever is pending.
-        sockaddr_in from{};
-        const auto n = socket->Receive(buffer, from);
-        if (n && !Handle(std::span(buffer).first(*n), from)) {
+        const WaitResult ready = WaitForEither(socket->ReadyHandle(), *wake, SendDueLate());
+        if (ready == WaitResult::Woken || ready == WaitResult::Failed) {
             return;
         }
     }
@@ -94,25 +100,22 @@ void DeviceSimulator::State::Serve() {
 
 bool DeviceSimulator::State::Handle(std::span<const std::uint8_t> datagram,
                                     const sockaddr_in& from) {
-    std::uint64_t ordinal = 0;
+    const std::uint64_t ordinal = ++datagram_count;
     const std::uint8_t code = datagram.empty() ? 0 : datagram[0];
     const bool download = code == PKT_HEADER || code == PKT_DATA || code == PKT_END;
-    {
+    if (options.keep_history) {
         const std::lock_guard lock(mutex);
-        ordinal = ++datagram_count;
-        if (options.keep_history) {
-            received.emplace_back(datagram.begin(), datagram.end());
-        }
-        if (last_unanswered && (code == PKT_DATA || code == PKT_END)) {
-            ++overtaken;
-            ++overtaken_in_transfer;
-        }
+        received.emplace_back(datagram.begin(), datagram.end());
+    }
+    if (last_unanswered && (code == PKT_DATA || code == PKT_END)) {
+        overtaken.fetch_add(1, std::memory_order_relaxed);
+        ++overtaken_in_transfer;
     }
     if (code == PKT_HEADER) {
         overtaken_in_transfer = 0;
     }
     Response response =
-        responder.Respond(datagram, RefusesDatagram(options.faults, ordinal, datagram));
+        responder.ReplyFirst(datagram, RefusesDatagram(options.faults, ordinal, datagram));
     if (response.finished) {
         response.finished->overtaken = overtaken_in_transfer;
         std::function<void(const TransferRecord&)> callback;
@@ -129,20 +132,39 @@ bool DeviceSimulator::State::Handle(std::span<const std::uint8_t> datagram,
             callback(*response.finished);
         }
     }
-    OutgoingPlan plan = PlanReplies(options.faults, ordinal, response.reply);
+    const OutgoingPlan plan = PlanReplies(options.faults, ordinal, response.reply);
     if (download) {
-        last_unanswered = plan.datagrams.empty();
+        last_unanswered = plan.copies == 0;
     }
-    if (plan.datagrams.empty()) {
+    const bool serving = SendPlanned(plan, from);
+    // The reply is on its way: now the chunk's MD5 and file write, while the
+    // requester takes the reply in and sends the next one.
+    responder.Complete();
+    return serving;
+}
+
+bool DeviceSimulator::State::SendPlanned(const OutgoingPlan& plan, const sockaddr_in& to) {
+    if (plan.copies == 0) {
         return true;
     }
-    if (plan.delay.count() > 0 && !Pause(plan.delay)) {
+    if (plan.delay.count() > 0 && wake->WaitFor(plan.delay)) {
         return false;
     }
-    SendAll(plan.datagrams, from);
-    if (plan.late) {
-        late.push_back(
-            {std::chrono::steady_clock::now() + plan.late_after, {std::move(*plan.late)}, from});
+    // All of them at once, so that a repeat follows its first as closely as
+    // it can (a repeat arriving after the requester's next send would count
+    // as that datagram's acknowledgement for a device that echoes no sequence).
+    // A reply that cannot be sent is a lost reply; the requester times out.
+    std::array<std::span<const std::uint8_t>, DeviceSocket::MAX_BURST> parts{};
+    std::size_t count = 0;
+    for (const auto& garbage : plan.garbage) {
+        parts.at(count++) = garbage;
+    }
+    for (int i = 0; i < plan.copies; ++i) {
+        parts.at(count++) = plan.reply.Bytes();
+    }
+    (void)socket->Send(std::span(parts).first(count), to);
+    if (plan.late_after.count() > 0) {
+        late.push_back({std::chrono::steady_clock::now() + plan.late_after, plan.reply, to});
     }
     return true;
 }
@@ -154,23 +176,11 @@ std::chrono::milliseconds DeviceSimulator::State::SendDueLate() {
         if (left.count() > 0) {
             return left;
         }
-        SendAll(late.front().datagrams, late.front().to);
+        const std::array<std::span<const std::uint8_t>, 1> copy{late.front().reply.Bytes()};
+        (void)socket->Send(copy, late.front().to);
         late.pop_front();
     }
     return NO_TIME_LIMIT;
-}
-
-void DeviceSimulator::State::SendAll(std::vector<std::vector<std::uint8_t>>& datagrams,
-                                     const sockaddr_in& to) const {
-    // All of them at once, so that a repeat follows its first as closely as
-    // it can (a repeat arriving after the requester's next send would count
-    // as that datagram's acknowledgement for a device that echoes no sequence).
-    // A reply that cannot be sent is a lost reply; the requester times out.
-    (void)socket->Send(datagrams, to);
-}
-
-bool DeviceSimulator::State::Pause(std::chrono::milliseconds delay) const {
-    return !wake->WaitFor(delay);
 }
 
 DeviceSimulator::DeviceSimulator(SimulatorOptions options)
@@ -214,6 +224,7 @@ std::optional<std::string> DeviceSimulator::Start() {
     if (!s.wake->Valid()) {
         return std::string("cannot make a wake-up event: ") + std::strerror(errno);
     }
+    s.stopping.store(false);
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
     s.listening_on = std::string(text) + ":" + std::to_string(ntohs(local.sin_port));
@@ -230,6 +241,7 @@ std::optional<std::string> DeviceSimulator::Start() {
 void DeviceSimulator::Stop() {
     State& s = *state_;
     if (s.thread.joinable()) {
+        s.stopping.store(true, std::memory_order_relaxed);
         s.wake->Set();
         s.thread.join();
     }
@@ -258,8 +270,7 @@ bool DeviceSimulator::WaitForTransfers(std::size_t count, std::chrono::milliseco
 }
 
 std::uint64_t DeviceSimulator::Overtaken() const {
-    const std::lock_guard lock(state_->mutex);
-    return state_->overtaken;
+    return state_->overtaken.load(std::memory_order_relaxed);
 }
 
 std::string DeviceSimulator::ListeningOn() const {

@@ -33,9 +33,11 @@ struct SimulatorOptions {
 // A simulated device answering the protocol on bind_address:port (the
 // protocol itself is DeviceResponder's, the faults FaultPlan's). It owns its
 // socket and one service thread from Start() until Stop() or destruction
-// (which joins). The service thread waits for datagrams and for the stop
-// request at once, so Stop() takes effect at once, also during a reply delay.
-// Its accessors are safe from any thread.
+// (which joins). The service thread answers each request and only then
+// digests and writes the chunk it carried, so the requester's next datagram
+// is on its way meanwhile; it waits for datagrams and for the stop request at
+// once, so Stop() takes effect at once, also during a reply delay. Its
+// accessors are safe from any thread.
 class DeviceSimulator {
 public:
     explicit DeviceSimulator(SimulatorOptions options);

@@ -5,7 +5,6 @@
 #include <optional>
 #include <span>
 #include <system_error>
-#include <vector>
 
 #include "base/inet.hpp"
 #include "base/wake_event.hpp"
@@ -41,9 +40,11 @@ public:
     [[nodiscard]] std::optional<std::size_t> Receive(std::span<std::uint8_t> buffer,
                                                      sockaddr_in& from);
     // Sends `datagrams` to `to` in order, as close together as the system
-    // allows (one call on Linux); true when every one went out.
-    [[nodiscard]] bool Send(std::span<const std::vector<std::uint8_t>> datagrams,
+    // allows (one call on Linux for up to MAX_BURST); true when every one went out.
+    [[nodiscard]] bool Send(std::span<const std::span<const std::uint8_t>> datagrams,
                             const sockaddr_in& to);
+
+    static constexpr std::size_t MAX_BURST = 8;
 
 private:
 #ifdef _WIN32

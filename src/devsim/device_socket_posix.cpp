@@ -2,6 +2,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+
 #include "base/socket_layer.hpp"
 #include "devsim/device_socket.hpp"
 
@@ -61,21 +64,33 @@ std::optional<std::size_t> DeviceSocket::Receive(std::span<std::uint8_t> buffer,
     return static_cast<std::size_t>(n);
 }
 
-bool DeviceSocket::Send(std::span<const std::vector<std::uint8_t>> datagrams,
+bool DeviceSocket::Send(std::span<const std::span<const std::uint8_t>> datagrams,
                         const sockaddr_in& to) {
-    std::vector<iovec> parts(datagrams.size());
-    std::vector<mmsghdr> messages(datagrams.size());
-    for (std::size_t i = 0; i < datagrams.size(); ++i) {
-        parts[i] = iovec{.iov_base = const_cast<std::uint8_t*>(datagrams[i].data()),
-                         .iov_len = datagrams[i].size()};
-        messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
-        messages[i].msg_hdr.msg_namelen = sizeof to;
-        messages[i].msg_hdr.msg_iov = &parts[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
+    const auto* address = reinterpret_cast<const sockaddr*>(&to);
+    if (datagrams.size() == 1) {  // the usual reply: the plainest call
+        const auto bytes = datagrams.front();
+        return ::sendto(socket_, bytes.data(), bytes.size(), 0, address, sizeof to) ==
+               static_cast<ssize_t>(bytes.size());
     }
-    const int sent =
-        ::sendmmsg(socket_, messages.data(), static_cast<unsigned>(messages.size()), 0);
-    return sent >= 0 && static_cast<std::size_t>(sent) == datagrams.size();
+    bool all = true;
+    while (!datagrams.empty()) {
+        const auto burst = datagrams.first(std::min(datagrams.size(), MAX_BURST));
+        std::array<iovec, MAX_BURST> parts{};
+        std::array<mmsghdr, MAX_BURST> messages{};
+        for (std::size_t i = 0; i < burst.size(); ++i) {
+            parts[i] = iovec{.iov_base = const_cast<std::uint8_t*>(burst[i].data()),
+                             .iov_len = burst[i].size()};
+            messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
+            messages[i].msg_hdr.msg_namelen = sizeof to;
+            messages[i].msg_hdr.msg_iov = &parts[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int sent =
+            ::sendmmsg(socket_, messages.data(), static_cast<unsigned>(burst.size()), 0);
+        all = all && sent >= 0 && static_cast<std::size_t>(sent) == burst.size();
+        datagrams = datagrams.subspan(burst.size());
+    }
+    return all;
 }
 
 }  // namespace korvane::devsim

@@ -95,7 +95,7 @@ std::optional<std::size_t> DeviceSocket::Receive(std::span<std::uint8_t> buffer,
     return static_cast<std::size_t>(n);
 }
 
-bool DeviceSocket::Send(std::span<const std::vector<std::uint8_t>> datagrams,
+bool DeviceSocket::Send(std::span<const std::span<const std::uint8_t>> datagrams,
                         const sockaddr_in& to) {
     // Winsock has no call for several datagrams: one sendto each, back to back.
     bool all = true;

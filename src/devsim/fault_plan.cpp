@@ -11,7 +11,7 @@ namespace {
 // acknowledgement of the request, so a receiver that cut the oversized one to
 // its buffer, or read past the end of the short one, would count an extra
 // acknowledgement.
-std::vector<std::vector<std::uint8_t>> Garbage(const std::vector<std::uint8_t>& reply) {
+std::vector<std::vector<std::uint8_t>> Garbage(std::span<const std::uint8_t> reply) {
     const std::uint8_t code = reply.empty() ? 0 : reply[0];
     const std::uint8_t seq_hi = reply.size() > 1 ? reply[1] : 0;
     const std::uint8_t seq_lo = reply.size() > 2 ? reply[2] : 0;
@@ -36,30 +36,27 @@ bool RefusesDatagram(const FaultPlan& plan, std::uint64_t ordinal,
 }
 
 OutgoingPlan PlanReplies(const FaultPlan& plan, std::uint64_t ordinal,
-                         const std::optional<std::vector<std::uint8_t>>& reply) {
+                         const std::optional<ReplyDatagram>& reply) {
     OutgoingPlan out;
     if (!reply || (plan.drop_reply_nth && *plan.drop_reply_nth == ordinal)) {
         return out;
     }
-    std::vector<std::uint8_t> sent = *reply;
+    out.reply = *reply;
+    const auto sent = out.reply.Bytes();
     if (plan.zero_sequence && sent.size() >= 3) {
         sent[1] = 0;
         sent[2] = 0;
     }
     out.delay = plan.reply_delay;
     if (plan.garbage_before_reply) {
-        out.datagrams = Garbage(sent);
+        out.garbage = Garbage(sent);
     }
     const bool acknowledgement =
         sent.size() >= MIN_REPLY_SIZE && sent[REPLY_STATUS_OFFSET] == REPLY_ACK;
     if (plan.late_duplicate.count() > 0 && acknowledgement) {
-        out.late = sent;
         out.late_after = plan.late_duplicate;
     }
-    out.datagrams.push_back(sent);
-    if (plan.duplicate_acks && acknowledgement) {
-        out.datagrams.push_back(std::move(sent));
-    }
+    out.copies = plan.duplicate_acks && acknowledgement ? 2 : 1;
     return out;
 }
 

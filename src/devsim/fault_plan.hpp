@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "devsim/reply_datagram.hpp"
+
 namespace korvane::devsim {
 
 // Faults the simulated device can inject. N counts every datagram the
@@ -28,12 +30,15 @@ struct FaultPlan {
     bool refuse_end = false;
 };
 
-// What goes on the wire after one request: wait `delay`, then send `datagrams`
-// in order to the requester; `late` goes out `late_after` after them.
+// What goes on the wire after one request: wait `delay`, then send `garbage`
+// and `copies` times `reply`, in that order, to the requester; with a
+// `late_after` one more copy of `reply` goes out that long after them. A
+// plan without faults holds no allocated memory.
 struct OutgoingPlan {
     std::chrono::milliseconds delay{0};
-    std::vector<std::vector<std::uint8_t>> datagrams;
-    std::optional<std::vector<std::uint8_t>> late;
+    std::vector<std::vector<std::uint8_t>> garbage;
+    ReplyDatagram reply;
+    int copies = 0;  // 0: nothing at all is sent, garbage included
     std::chrono::milliseconds late_after{0};
 };
 
@@ -50,6 +55,6 @@ inline constexpr std::size_t GARBAGE_OVERSIZED_SIZE = 6000;
 // request is not answered) into what is actually sent. A dropped reply sends
 // nothing at all, garbage included.
 [[nodiscard]] OutgoingPlan PlanReplies(const FaultPlan& plan, std::uint64_t ordinal,
-                                       const std::optional<std::vector<std::uint8_t>>& reply);
+                                       const std::optional<ReplyDatagram>& reply);
 
 }  // namespace korvane::devsim

@@ -1,5 +1,7 @@
 #include "devsim/image_store.hpp"
 
+#include <algorithm>
+
 #include "base/hex.hpp"
 #include "devsim/image_file.hpp"
 
@@ -23,12 +25,32 @@ void PendingImage::Write(std::span<const std::uint8_t> bytes) {
     if (Failed()) {
         return;
     }
-    if (const std::error_code error = WriteFully(fd_.Get(), bytes)) {
-        error_ = "cannot write " + temp_.string() + ": " + error.message();
+    if (!block_) {
+        block_ = std::make_unique_for_overwrite<std::uint8_t[]>(WRITE_BLOCK);
+    }
+    while (!bytes.empty()) {
+        const std::size_t n = std::min(bytes.size(), WRITE_BLOCK - gathered_);
+        std::copy_n(bytes.begin(), n, block_.get() + gathered_);
+        gathered_ += n;
+        bytes = bytes.subspan(n);
+        if (gathered_ == WRITE_BLOCK) {
+            Flush();
+        }
     }
 }
 
+void PendingImage::Flush() {
+    if (Failed() || gathered_ == 0) {
+        return;
+    }
+    if (const std::error_code error = WriteFully(fd_.Get(), std::span(block_.get(), gathered_))) {
+        error_ = "cannot write " + temp_.string() + ": " + error.message();
+    }
+    gathered_ = 0;
+}
+
 std::filesystem::path PendingImage::Keep(const Digest& md5) {
+    Flush();
     if (Failed()) {
         return {};
     }

@@ -1,5 +1,6 @@
 #include "devsim/transfer_assembler.hpp"
 
+#include <cassert>
 #include <utility>
 
 namespace korvane::devsim {
@@ -17,16 +18,18 @@ std::string_view VerdictText(TransferVerdict verdict) noexcept {
 }
 
 void TransferAssembler::Begin(std::uint16_t sequence, std::uint32_t length, const Digest& md5) {
+    assert(accepted_.empty());
     record_ = TransferRecord{.length = length, .declared_md5 = md5};
     next_sequence_ = static_cast<std::uint16_t>(sequence + 1);
-    auto file = out_dir_.empty() ? nullptr : std::make_unique<PendingImage>(out_dir_);
-    sink_.Restart(file.get());
-    file_ = std::move(file);  // an unfinished transfer's file goes
+    md5_.Init();
+    // An unfinished transfer's file goes.
+    file_ = out_dir_.empty() ? nullptr : std::make_unique<PendingImage>(out_dir_);
     in_progress_ = true;
 }
 
 ChunkOutcome TransferAssembler::Append(std::uint16_t sequence,
                                        std::span<const std::uint8_t> payload) {
+    assert(accepted_.empty());
     if (!in_progress_) {
         return {};
     }
@@ -35,14 +38,25 @@ ChunkOutcome TransferAssembler::Append(std::uint16_t sequence,
     }
     ++next_sequence_;
     record_.received_length += payload.size();
-    if (!file_) {
-        record_.image.insert(record_.image.end(), payload.begin(), payload.end());
-    }
-    sink_.Add(payload);
+    accepted_ = payload;
     return {.accepted = true};
 }
 
+void TransferAssembler::Complete() {
+    if (accepted_.empty()) {
+        return;
+    }
+    md5_.Update(accepted_);
+    if (file_) {
+        file_->Write(accepted_);
+    } else {
+        record_.image.insert(record_.image.end(), accepted_.begin(), accepted_.end());
+    }
+    accepted_ = {};
+}
+
 std::optional<TransferRecord> TransferAssembler::Finish() {
+    assert(accepted_.empty());
     if (!in_progress_) {
         return std::nullopt;
     }
@@ -52,7 +66,7 @@ std::optional<TransferRecord> TransferAssembler::Finish() {
 TransferRecord TransferAssembler::Close(bool refused) {
     in_progress_ = false;
     TransferRecord record = std::exchange(record_, TransferRecord{});
-    record.md5 = sink_.Finish();
+    md5_.Final(record.md5);
     // The system sends an empty file with an all-zero digest field rather than
     // the MD5 of no bytes; both stand for an empty image.
     const bool digest_matches = record.md5 == record.declared_md5 ||

@@ -6,10 +6,10 @@
 #include <optional>
 #include <span>
 #include <utility>
-#include <vector>
 
-#include "devsim/chunk_sink.hpp"
+#include "devsim/image_store.hpp"
 #include "devsim/transfer_record.hpp"
+#include "download/md5_context.hpp"
 #include "link/protocol.hpp"
 
 namespace korvane::devsim {
@@ -27,9 +27,12 @@ struct ChunkOutcome {
 // one that would go past the declared length ends the transfer as a
 // mismatch: the device cannot put the file together any more. The end
 // datagram's own sequence is not looked at. With an out_dir a good image is
-// kept as out_dir/<md5>.bin (written while it arrives, see ChunkSink; one that
-// cannot be written is refused at its end as WriteFailed), else in the record.
-// One thread at a time.
+// kept as out_dir/<md5>.bin (written while it arrives into a PendingImage;
+// one that cannot be written is refused at its end as WriteFailed), else in
+// the record. An accepted chunk is digested and stored by Complete(), from
+// the caller's bytes (no copy on the way), so that the caller can answer
+// first. Owns the MD5 and the file of the transfer in progress. One thread at
+// a time.
 class TransferAssembler {
 public:
     // An empty `out_dir` keeps images in memory only.
@@ -37,9 +40,13 @@ public:
 
     void Begin(std::uint16_t sequence, std::uint32_t length, const Digest& md5);
 
-    // Not accepted and nothing ended when no transfer is in progress.
+    // Not accepted and nothing ended when no transfer is in progress. An
+    // accepted `payload` is referred to until Complete(), which must come
+    // before the next call.
     [[nodiscard]] ChunkOutcome Append(std::uint16_t sequence,
                                       std::span<const std::uint8_t> payload);
+    // Digests and stores the chunk Append accepted last, if any.
+    void Complete();
 
     // Finishes the transfer with verdict Ok, Mismatch or WriteFailed; nothing
     // when none is in progress.
@@ -52,8 +59,9 @@ private:
     const std::filesystem::path out_dir_;
     bool in_progress_ = false;
     std::uint16_t next_sequence_ = 0;
-    std::unique_ptr<PendingImage> file_;  // of the transfer in progress, with out_dir_
-    ChunkSink sink_;                      // declared after file_: stops writing to it first
+    Md5Context md5_;                          // of the chunks completed since Begin
+    std::unique_ptr<PendingImage> file_;      // of the transfer in progress, with out_dir_
+    std::span<const std::uint8_t> accepted_;  // by Append, for Complete; the caller's bytes
     TransferRecord record_;
 };
 

@@ -71,10 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         input = input.subspan(request.size());
 
         const korvane::devsim::Response response = device.Respond(request, refuse);
-        const bool acknowledged = response.reply && response.reply->size() >= 4 &&
-                                  (*response.reply)[3] == korvane::REPLY_ACK;
-        if (response.reply &&
-            (response.reply->size() < 4 || request.empty() || (*response.reply)[0] != request[0])) {
+        const auto reply =
+            response.reply ? response.reply->Bytes() : std::span<const std::uint8_t>();
+        const bool acknowledged = reply.size() >= 4 && reply[3] == korvane::REPLY_ACK;
+        if (response.reply && (reply.size() < 4 || request.empty() || reply[0] != request[0])) {
             Fail("a reply shorter than four bytes or with another code");
         }
         if (response.finished) {

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,13 +93,14 @@ INSTANTIATE_TEST_SUITE_P(Paces, DownloadJob,
                              return pace.param == DownloadPace::Fast ? "Fast" : "Described";
                          });
 
-// Files of every shape arrive whole with N acknowledgements, then one
-// UM_DOWNLOAD_DONE(1), never a datagram ahead of the device, whatever doubled,
-// garbled or sequence-less replies come. At the described pace the receive
-// loop's 10 ms pause stands between acknowledgements (bound: a fifth of it, as
-// a reply that comes while the loop still drains is taken in the same look,
-// which a slow build such as a sanitizer's makes common; without the pause a
-// datagram takes well under 1 ms here).
+// Files of every shape arrive whole, in the image file the device writes,
+// with N acknowledgements, then one UM_DOWNLOAD_DONE(1), never a datagram
+// ahead of the device, whatever doubled, garbled or sequence-less replies
+// come. At the described pace the receive loop's 10 ms pause stands between
+// acknowledgements (bound: a fifth of it, as a reply that comes while the loop
+// still drains is taken in the same look, which a slow build such as a
+// sanitizer's makes common; without the pause a datagram takes well under 1 ms
+// here).
 TEST_P(DownloadJob, FilesArriveWholeWithExactProgress) {
     // clang-format off
     const std::vector<std::pair<std::size_t, FaultPlan>> cases = {
@@ -106,10 +109,12 @@ TEST_P(DownloadJob, FilesArriveWholeWithExactProgress) {
         {20000, {.late_duplicate = 30ms}}, {20000, {.zero_sequence = true}},
     };
     // clang-format on
+    const testing::TempDir out;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const auto& [size, faults] = cases[i];
         SCOPED_TRACE(size);
-        auto device = StartDevice(Device(At(1 + static_cast<int>(i))), faults);
+        auto device =
+            StartDevice(Device(At(1 + static_cast<int>(i))), faults, {.out_dir = out.Path()});
         const auto queue = Queue(size);
         Job job(At(1 + static_cast<int>(i)), queue, GetParam());
         const auto start = Clock::now();
@@ -125,7 +130,9 @@ TEST_P(DownloadJob, FilesArriveWholeWithExactProgress) {
         ASSERT_TRUE(device->WaitForTransfers(1, 5s));
         const auto transfer = device->Transfers().at(0);
         EXPECT_EQ(transfer.verdict, devsim::TransferVerdict::Ok);
-        EXPECT_EQ(transfer.image, testing::SampleBytes(size));  // and in order: else refused
+        std::ifstream image(transfer.path, std::ios::binary);  // in order, else refused
+        EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(image), {}),
+                  testing::SampleBytes(size));
         EXPECT_EQ(device->Overtaken(), 0u);
     }
 }

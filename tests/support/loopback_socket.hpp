@@ -56,7 +56,7 @@ public:
         if ((ntohl(to.sin_addr.s_addr) >> 24) != 127) {
             throw std::invalid_argument("tests send to 127.0.0.0/8 only");
         }
-        return socket_.Send({{std::vector<std::uint8_t>(bytes.begin(), bytes.end())}}, to);
+        return socket_.Send(std::span(&bytes, 1), to);
     }
 
     // The next datagram (up to 64 KiB), or nothing after `timeout`.
