@@ -174,6 +174,40 @@ TEST(Resources, DialogsHoldEveryControlAsTheTemplatesGiveThem) {
     // clang-format on
 }
 
+// Icon group 128: 32 x 32 and 16 x 16 in 16 colours; every resource in the
+// language Chinese (PRC).
+TEST(Resources, IconGroupHasTwoSixteenColourImages) {
+    constexpr WORD CHINESE_PRC = 0x0804;
+    const HRSRC group =
+        ::FindResourceExW(nullptr, MAKEINTRESOURCEW(14), MAKEINTRESOURCEW(128), CHINESE_PRC);
+    ASSERT_NE(group, nullptr);
+    TemplateReader in(
+        static_cast<const std::uint8_t*>(::LockResource(::LoadResource(nullptr, group))));
+    EXPECT_EQ(in.Next<std::uint16_t>(), 0);  // reserved
+    EXPECT_EQ(in.Next<std::uint16_t>(), 1);  // icons
+    const auto count = in.Next<std::uint16_t>();
+    std::vector<std::string> images;
+    for (int i = 0; i < count; ++i) {
+        const auto width = in.Next<std::uint8_t>();
+        const auto height = in.Next<std::uint8_t>();
+        const auto colours = in.Next<std::uint8_t>();
+        (void)in.Next<std::uint8_t>();
+        (void)in.Next<std::uint16_t>();  // planes
+        const auto bits = in.Next<std::uint16_t>();
+        (void)in.Next<std::uint32_t>();  // size
+        (void)in.Next<std::uint16_t>();  // id
+        images.push_back(std::to_string(width) + "x" + std::to_string(height) + " " +
+                         std::to_string(colours) + " colours " + std::to_string(bits) + " bpp");
+    }
+    EXPECT_EQ(images,
+              (std::vector<std::string>{"32x32 16 colours 4 bpp", "16x16 16 colours 4 bpp"}));
+    for (const int dialog : {102, 176}) {
+        EXPECT_NE(
+            ::FindResourceExW(nullptr, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(dialog), CHINESE_PRC),
+            nullptr);
+    }
+}
+
 TEST(Resources, VersionInformationNamesTheProgramInChinese) {
     std::wstring path(MAX_PATH, L'\0');
     path.resize(::GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
