@@ -22,11 +22,11 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
         throw std::runtime_error("cannot start " + argv.at(0) + ": " + child.error.message());
     }
     child_ = std::move(child.process);
-    // The tests' inputs are small: they fit the pipe, and stdin ends after them.
-    if (input && !WriteToPipe(child.stdin_write, *input)) {
-        SignalChildGroup(child_, ChildSignal::Kill);
-        (void)ReapChild(child_);
-        throw std::runtime_error("cannot write to the standard input of " + argv.at(0));
+    // The tests' inputs are small: they fit the pipe, and stdin ends after
+    // them. A child may end without reading its input: the write then fails,
+    // and what the child did is still the test's to see.
+    if (input) {
+        (void)WriteToPipe(child.stdin_write, *input);
     }
     pipes_ = {std::move(child.stdout_read), std::move(child.stderr_read)};
     for (std::size_t i = 0; i < readers_.size(); ++i) {
