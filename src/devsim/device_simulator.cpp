@@ -225,9 +225,8 @@ std::optional<std::string> DeviceSimulator::Start() {
         return std::string("cannot make a wake-up event: ") + std::strerror(errno);
     }
     s.stopping.store(false);
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
-    s.listening_on = std::string(text) + ":" + std::to_string(ntohs(local.sin_port));
+    s.listening_on =
+        DeviceAddressText(local.sin_addr) + ":" + std::to_string(ntohs(local.sin_port));
     s.socket = std::move(socket);
     try {
         s.thread = std::thread([&s] { s.Serve(); });

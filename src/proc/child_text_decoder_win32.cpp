@@ -5,6 +5,7 @@
 #include <charconv>
 #include <optional>
 
+#include "base/wide_text.hpp"
 #include "proc/child_text_decoder.hpp"
 
 namespace korvane {
@@ -25,12 +26,7 @@ std::optional<std::string> ToUtf8(unsigned code_page, std::string_view bytes) {
     std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
     ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), size, wide.data(),
                           wide_length);
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, text.data(), length, nullptr,
-                          nullptr);
-    return text;
+    return Utf8FromWide(wide);
 }
 
 // A lead byte of a double-byte code page takes the byte after it.
