@@ -33,11 +33,20 @@ run() {
   return "$status"
 }
 
+# Inside the namespace and the display: the run itself (the script again).
+if [ "${1:-}" = --inside ]; then
+  shift
+  [ "${KORVANE_PRIVATE_NET:-}" = 1 ] && ip link set lo up
+  run "$@"
+  exit
+fi
+display=()
+if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+  display=(xvfb-run -a -s "-screen 0 1024x768x24")
+fi
 if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null && command -v ip >/dev/null; then
   echo "test-windows: in a private network namespace (loopback only)" >&2
-  export -f run
-  export wine wineserver dir jobs root
-  exec unshare -n -- bash -c 'ip link set lo up && run "$@"' bash "$@"
+  KORVANE_PRIVATE_NET=1 exec unshare -n -- "${display[@]}" "$0" --inside "$@"
 fi
 echo "test-windows: on the host network (no private namespace available)" >&2
-run "$@"
+exec "${display[@]}" "$0" --inside "$@"
