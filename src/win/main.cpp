@@ -1,7 +1,5 @@
-#include <windows.h>
+#include "win/download_app.hpp"
 
-// Placeholder until the dialog lands: shows template 102.
 int main() {
-    return static_cast<int>(
-        DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(102), nullptr, nullptr, 0));
+    return korvane::DownloadApp::Main();
 }

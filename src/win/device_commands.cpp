@@ -1,0 +1,74 @@
+// The window's device commands and ping: each waits away from the UI thread,
+// so the window keeps painting and showing a running download's progress.
+#include <string>
+
+#include "base/messages.hpp"
+#include "base/wide_text.hpp"
+#include "download/download_inputs.hpp"
+#include "link/machine_code_text.hpp"
+#include "link/maintenance_commands.hpp"
+#include "proc/ping_command_line.hpp"
+#include "proc/run_and_collect.hpp"
+#include "win/download_dialog.hpp"
+#include "win/ping_output_dialog.hpp"
+#include "win/window_text.hpp"
+#include "win/window_wait.hpp"
+
+namespace korvane {
+namespace {
+
+using Command = CommandOutcome (*)(DeviceLink&, std::string_view, const ShowOutcome&,
+                                   const LinkRoute&);
+
+// One device command on the typed address: refused before anything is sent
+// when the text is no address; its message shown while its endpoint is open.
+void RunCommand(HWND window, DeviceLink& link, Command command) {
+    const std::string text = Utf8FromWide(WindowText(GetDlgItem(window, ID_ADDRESS)));
+    const AddressCheck check = CheckDeviceAddress(text);
+    if (check.refusal) {
+        ShowPlainMessage(window, check.refusal->message);
+        return;
+    }
+    RunWhileWindowWaits(window, [&](const GuiCall& call_on_gui) {
+        (void)command(link, text,
+                      [&](const CommandOutcome& outcome) {
+                          if (!outcome.message.empty()) {
+                              call_on_gui([&] { ShowPlainMessage(window, outcome.message); });
+                          }
+                      },
+                      {});
+    });
+}
+
+}  // namespace
+
+void DownloadDialog::OnRestoreIp() {
+    RunCommand(window_, link_, RestoreIp);
+}
+
+void DownloadDialog::OnGetMachineCode() {
+    const WaitCursor wait_cursor;
+    RunCommand(window_, link_, GetMachineCode);
+}
+
+void DownloadDialog::OnMachineCode(WPARAM first, LPARAM second) {
+    const std::string text =
+        FormatMachineCode(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(second));
+    SetDlgItemTextW(window_, ID_MACHINE_CODE, WideFromUtf8(text).c_str());
+}
+
+void DownloadDialog::OnPing() {
+    const WaitCursor wait_cursor;  // until the output dialog has closed
+    const std::wstring address_text = WindowText(GetDlgItem(window_, ID_ADDRESS));
+    if (address_text.empty()) {
+        ShowPlainMessage(window_, messages::IP_EMPTY);
+        return;
+    }
+    std::string output;
+    const std::string command = PingCommandLine(Utf8FromWide(address_text));
+    RunWhileWindowWaits(window_, [&](const GuiCall&) { output = RunAndCollect(command).output; });
+    PingOutputDialog dialog(WideFromUtf8(output));
+    (void)dialog.DoModal(window_);
+}
+
+}  // namespace korvane

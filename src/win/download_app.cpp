@@ -1,0 +1,88 @@
+#include "win/download_app.hpp"
+
+#include <commctrl.h>
+#include <windows.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <optional>
+
+#include "base/utf8_path.hpp"
+#include "base/version.hpp"
+#include "base/wide_text.hpp"
+#include "frontend/program_arguments.hpp"
+#include "win/download_dialog.hpp"
+#include "win/settings.hpp"
+#include "win/window_text.hpp"
+
+namespace korvane {
+namespace {
+
+std::wstring ModulePath() {
+    // Room for any path, not only the 260 characters of the classic limit.
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path;
+}
+
+void Tell(const std::string& text) {
+    MessageBoxW(nullptr, WideFromUtf8(text).c_str(), ProgramTitle().c_str(), MB_OK);
+}
+
+}  // namespace
+
+std::wstring DownloadApp::FolderOf(const std::wstring& path) {
+    const std::size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(0, slash);
+}
+
+int DownloadApp::Main() {
+    const Utf8Arguments arguments(0, nullptr);
+    CLI::App app(
+        "Loads a firmware file into a network device over UDP (port 21818).\n\n"
+        "FILE and ADDRESS, when given, are shown in the window instead of the\n"
+        "remembered ones; like typed values, they are remembered once a download\n"
+        "starts. The window keeps its settings in %APPDATA%\\Korvane\\korvane.ini.",
+        Utf8FromWide(ProgramTitle()));
+    app.allow_windows_style_options(false);
+    app.set_version_flag("-v,--version", std::string(Utf8FromWide(ProgramTitle())) + " " + VERSION);
+    bool maintenance = false;
+    std::optional<std::string> address;
+    std::optional<std::string> file;
+    app.add_flag("--maintenance", maintenance,
+                 "Show the service commands: restore the device's address, read its machine code.");
+    app.add_option("--ip", address, "The device's address.")->option_text("ADDRESS");
+    app.add_option("FILE", file, "The firmware file.");
+    try {
+        app.parse(arguments.Count(), arguments.Values());
+    } catch (const CLI::CallForHelp&) {
+        Tell(app.help());
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        Tell(app.version());
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        Tell(std::string(error.what()) + "\nRun with --help for more information.");
+        return 2;
+    }
+
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    DownloadDialog::StartValues start;
+    if (address) {
+        start.address = WideFromUtf8(*address);
+    }
+    if (file) {
+        // The window remembers the full path, and a later start may be elsewhere.
+        start.firmware_path =
+            file->empty() ? std::wstring() : std::filesystem::absolute(Utf8Path(*file)).wstring();
+    }
+    DownloadDialog dialog(
+        Settings(FolderOf(ModulePath())),
+        maintenance ? DownloadDialog::Controls::Maintenance : DownloadDialog::Controls::Operator,
+        std::move(start));
+    (void)dialog.DoModal();
+    return 0;
+}
+
+}  // namespace korvane

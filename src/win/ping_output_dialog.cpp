@@ -1,0 +1,42 @@
+#include "win/ping_output_dialog.hpp"
+
+#include "win/window_text.hpp"
+
+namespace korvane {
+
+INT_PTR PingOutputDialog::DoModal(HWND owner) {
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(176), owner, DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK PingOutputDialog::DialogProc(HWND window, UINT message, WPARAM wparam,
+                                              LPARAM lparam) {
+    auto* self = reinterpret_cast<PingOutputDialog*>(GetWindowLongPtrW(window, DWLP_USER));
+    switch (message) {
+        case WM_INITDIALOG:
+            SetWindowLongPtrW(window, DWLP_USER, lparam);
+            self = reinterpret_cast<PingOutputDialog*>(lparam);
+            SetDlgItemTextW(window, ID_PING_OUTPUT, self->output_text_.c_str());
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wparam) == IDOK) {
+                self->output_text_ = WindowText(GetDlgItem(window, ID_PING_OUTPUT));
+            }
+            if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+                EndDialog(window, LOWORD(wparam));
+                return TRUE;
+            }
+            return FALSE;
+        case WM_SETCURSOR:
+            if (WaitCursor::Shown()) {
+                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+                SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE);
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace korvane

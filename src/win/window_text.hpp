@@ -1,0 +1,33 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+// The whole text of a window or control, as UTF-16 (empty for no window).
+[[nodiscard]] std::wstring WindowText(HWND window);
+
+// The program's title, as every message box bears it: the executable's base
+// name without its extension ("korvane").
+[[nodiscard]] std::wstring ProgramTitle();
+
+// A message box as the program shows every message: the UTF-8 text, no icon,
+// one OK button, the program's title. Modal; returns when it has been closed.
+void ShowPlainMessage(HWND owner, std::string_view text);
+
+// Shows the wait cursor over the program's windows for the life of the object
+// (UI thread). The dialogs ask WaitCursor::Shown() on WM_SETCURSOR.
+class WaitCursor {
+public:
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+    [[nodiscard]] static bool Shown() noexcept;
+};
+
+}  // namespace korvane

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+namespace korvane {
+
+// Runs `function` on the UI thread and returns when it has (from the work's thread).
+using GuiCall = std::function<void(const std::function<void()>&)>;
+
+// Runs `work` on a thread of its own while the UI thread keeps `window` alive:
+// it repaints and handles posted notifications (a running download's
+// progress), but the window is disabled, so mouse, keys and the close box
+// reach it only once the work is done and no second command can start
+// meanwhile. The work may show something on the UI thread with the GuiCall it
+// is given (a message box while its endpoint is still open). Returns when the
+// work has ended and its thread has been joined. UI thread only.
+void RunWhileWindowWaits(HWND window, const std::function<void(const GuiCall&)>& work);
+
+}  // namespace korvane
