@@ -4,44 +4,10 @@
 #include <QPainter>
 #include <QPalette>
 #include <algorithm>
-#include <cmath>
-#include <limits>
+
+#include "frontend/progress_bar_text.hpp"
 
 namespace korvane {
-namespace {
-
-// Truncates toward zero like a C cast, but saturates instead of overflowing
-// (NaN from an empty range becomes 0), so odd ranges cannot fault.
-int TruncateToInt(double value) {
-    if (std::isnan(value)) {
-        return 0;
-    }
-    constexpr double kLowest = std::numeric_limits<int>::min();
-    constexpr double kHighest = std::numeric_limits<int>::max();
-    return static_cast<int>(std::clamp(std::trunc(value), kLowest, kHighest));
-}
-
-// Share of the range covered by the position; neither clamped nor checked.
-// Subtracting in double keeps extreme ints from overflowing.
-double Fraction(int position, int minimum, int maximum) {
-    return (static_cast<double>(position) - minimum) / (static_cast<double>(maximum) - minimum);
-}
-
-}  // namespace
-
-QString ProgressBarText(const QString& caption, int position, int minimum, int maximum) {
-    if (minimum >= maximum) {
-        return {};
-    }
-    const int percent = TruncateToInt(Fraction(position, minimum, maximum) * 100.0);
-    // Only the top is capped: a position below the range shows a negative
-    // percentage after a caption.
-    const QString number = QString::number(std::min(percent, 100)) + QLatin1Char('%');
-    if (!caption.isEmpty()) {
-        return percent != 0 ? caption + number : caption;
-    }
-    return percent > 0 ? number : QString();
-}
 
 TextProgressBar::TextProgressBar(QWidget* parent)
     : QFrame(parent),
@@ -66,8 +32,7 @@ int TextProgressBar::SetPos(int position) {
     }
     const int previous = position_;
     position_ = position;
-    const int width =
-        TruncateToInt(Fraction(position_, minimum_, maximum_) * contentsRect().width());
+    const int width = BarPixels(contentsRect().width(), position_, minimum_, maximum_);
     if (width != bar_width_) {
         bar_width_ = width;
         repaint();  // before returning, so each acknowledged step shows at once
@@ -104,8 +69,7 @@ void TextProgressBar::paintEvent(QPaintEvent* event) {
     const QRect client = contentsRect();
     const int left = client.x();
     const int right = client.x() + client.width();
-    const int bar_right =
-        left + TruncateToInt(client.width() * Fraction(position_, minimum_, maximum_));
+    const int bar_right = left + BarPixels(client.width(), position_, minimum_, maximum_);
     // A position outside the range moves the edge past either end; the fills
     // stop at the client area so the border stays intact.
     const int edge = std::clamp(bar_right, left, right);
@@ -118,7 +82,8 @@ void TextProgressBar::paintEvent(QPaintEvent* event) {
     if (!show_text_) {
         return;
     }
-    const QString text = ProgressBarText(caption_, position_, minimum_, maximum_);
+    const QString text = QString::fromStdString(
+        ProgressBarText(caption_.toStdString(), position_, minimum_, maximum_));
     if (text.isEmpty()) {
         return;
     }

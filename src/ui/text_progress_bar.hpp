@@ -51,12 +51,4 @@ private:
     const QColor text_color_over_bar_;
 };
 
-// The text over the bar: the caption directly followed by the whole percentage
-// trunc((position - minimum) / (maximum - minimum) * 100) in double precision,
-// capped at 100 but not raised (a position below the range shows a negative
-// percentage after a caption); the caption alone at 0%; with an empty caption
-// "N%" for a percentage above 0, else nothing. Empty when minimum >= maximum.
-[[nodiscard]] QString ProgressBarText(const QString& caption, int position, int minimum,
-                                      int maximum);
-
 }  // namespace korvane

@@ -11,6 +11,7 @@
 
 #include "app/command_line.hpp"
 #include "base/version.hpp"
+#include "frontend/progress_bar_text.hpp"
 #include "gui_support.hpp"
 #include "support/child_process.hpp"
 #include "support/sample_bytes.hpp"
@@ -207,7 +208,9 @@ private slots:
         QCOMPARE(progress.Maximum(), 5);
         QTRY_VERIFY_WITH_TIMEOUT(progress.Caption() != QStringLiteral("Downloading"), 8000);
         QTEST(progress.Position(), "acked");  // one step per acknowledgement
-        QTEST(ProgressBarText(progress.Caption(), progress.Position(), 0, 5), "bar");
+        QTEST(QString::fromStdString(
+                  ProgressBarText(progress.Caption().toStdString(), progress.Position(), 0, 5)),
+              "bar");
         QCOMPARE(Typed(*kt::MakeDialog()), (QStringList{"127.0.7.2", path}));
     }
 

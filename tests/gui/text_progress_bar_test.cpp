@@ -32,32 +32,6 @@ QRect Extent(const QImage& image, const QRect& area, const QColor& color, bool s
 class TextProgressBarTest final : public QObject {
     Q_OBJECT
 private slots:
-    void text_data() {
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<int>("position");
-        QTest::addColumn<int>("minimum");
-        QTest::addColumn<int>("maximum");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("a third") << "Downloading" << 3 << 0 << 9 << "Downloading33%";
-        QTest::newRow("two thirds") << "Downloading" << 6 << 0 << 9 << "Downloading66%";
-        QTest::newRow("zero: caption alone") << "Downloading" << 0 << 0 << 9 << "Downloading";
-        QTest::newRow("past the end") << "Downloading" << 10 << 0 << 9 << "Downloading100%";
-        QTest::newRow("0.29 * 100 < 29") << "" << 29 << 0 << 100 << "28%";
-        QTest::newRow("half a percent") << "" << 1 << 0 << 200 << "";
-        QTest::newRow("one percent") << "" << 2 << 0 << 200 << "1%";
-        QTest::newRow("below, caption") << "Downloading" << -10 << 0 << 100 << "Downloading-10%";
-        QTest::newRow("below, no caption") << "" << 90 << 100 << 200 << "";
-        QTest::newRow("empty range") << "Downloading" << 5 << 5 << 5 << "";
-        QTest::newRow("inverted range") << "Downloading" << 5 << 9 << 0 << "";
-    }
-    void text() {
-        QFETCH(QString, caption);
-        QFETCH(int, position);
-        QFETCH(int, minimum);
-        QFETCH(int, maximum);
-        QTEST(korvane::ProgressBarText(caption, position, minimum, maximum), "expected");
-    }
-
     void paintsAndRepaints() {
         korvane::TextProgressBar bar;
         const QColor highlight = bar.palette().color(QPalette::Highlight);

@@ -2,11 +2,13 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "frontend/json_text.hpp"
+#include "frontend/progress_bar_text.hpp"
 #include "frontend/progress_rate.hpp"
 #include "frontend/progress_text.hpp"
 #include "frontend/target_list.hpp"
@@ -118,6 +120,41 @@ TEST(ProgressText, EstimateFromRecentAcknowledgements) {
             EXPECT_NEAR(*estimate.eta_seconds, *row.eta, 1e-9) << row.now;
         }
         EXPECT_EQ(estimate.stalled, row.stalled) << row.now;
+    }
+}
+
+// The window's bar: text and filled pixels, truncated toward zero, saturated, never a fault.
+TEST(ProgressBarText, CaptionPercentAndPixels) {
+    constexpr int kMax = std::numeric_limits<int>::max();
+    constexpr int kMin = std::numeric_limits<int>::min();
+    struct Row {
+        const char* caption;
+        int position, minimum, maximum, width;
+        const char* text;
+        int pixels;
+    };
+    const std::vector<Row> rows = {
+        {"Downloading", 3, 0, 9, 201, "Downloading33%", 67},
+        {"Downloading", 6, 0, 9, 201, "Downloading66%", 134},
+        {"Downloading", 0, 0, 9, 201, "Downloading", 0},         // 0%: the caption alone
+        {"Downloading", 10, 0, 9, 201, "Downloading100%", 223},  // past the end: capped text only
+        {"下载", 3, 0, 9, 201, "下载33%", 67},
+        {"", 29, 0, 100, 100, "28%", 28},  // 0.29 * 100 lies just below 29
+        {"", 1, 0, 200, 201, "", 1},       // half a percent
+        {"", 2, 0, 200, 201, "1%", 2},
+        {"Downloading", -10, 0, 100, 201, "Downloading-10%", -20},  // below: not raised
+        {"", 90, 100, 200, 201, "", -20},
+        {"Downloading", 5, 5, 5, 201, "", 0},   // empty range: 0 / 0
+        {"", 6, 5, 5, 201, "", kMax},           // 1 / 0
+        {"Downloading", 5, 9, 0, 201, "", 89},  // inverted range
+        {"", kMax, kMin, kMax, 1000, "100%", 1000},
+        {"", kMin, 0, 1, 1000, "", kMin},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(ProgressBarText(row.caption, row.position, row.minimum, row.maximum), row.text)
+            << row.position << " in " << row.minimum << ".." << row.maximum;
+        EXPECT_EQ(BarPixels(row.width, row.position, row.minimum, row.maximum), row.pixels)
+            << row.position << " in " << row.minimum << ".." << row.maximum;
     }
 }
 
