@@ -1,7 +1,6 @@
 #include "win/download_app.hpp"
 
 #include <commctrl.h>
-#include <windows.h>
 
 #include <CLI/CLI.hpp>
 #include <filesystem>

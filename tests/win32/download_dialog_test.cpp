@@ -48,13 +48,14 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 }
 
 // Runs `action` on the UI thread while a thread of the test closes every
-// window it opens: a message box with OK, telling "title|text"; the others
-// (file and ping dialogs) by `other`, which tells what it saw.
+// window it opens, telling "title|text": a message box with OK; the others
+// (file and ping dialogs) by `other`, which tells the text it saw.
 std::vector<std::wstring> CloseModals(const std::function<void()>& action,
                                       const std::function<std::wstring(HWND)>& other = {}) {
     std::vector<std::wstring> said;
     std::mutex mutex;
     std::atomic<bool> stop{false};
+    std::atomic<bool> stopped{false};
     const DWORD ui_thread = GetCurrentThreadId();
     std::thread closer([&] {
         while (!stop) {
@@ -77,8 +78,10 @@ std::vector<std::wstring> CloseModals(const std::function<void()>& action,
             if (box == nullptr) {
                 continue;
             }
-            std::wstring text = title == ProgramTitle() ? title + L"|" : other ? other(box) : L"?";
-            if (text.back() == L'|') {
+            std::wstring text = title + L"|";
+            if (title != ProgramTitle()) {
+                text += other ? other(box) : L"?";
+            } else {
                 // The text of a message box: its one static control with words.
                 EnumChildWindows(
                     box,
@@ -99,9 +102,12 @@ std::vector<std::wstring> CloseModals(const std::function<void()>& action,
                 std::this_thread::sleep_for(10ms);
             }
         }
+        stopped = true;
     });
     action();
     stop = true;
+    // The closer may be asking a window of this thread for its text: answer it.
+    PumpUntil([&] { return stopped.load(); });
     closer.join();
     return said;
 }
@@ -196,9 +202,9 @@ TEST_F(WindowsDialog, DownloadsEndOnTheBarAndAreRemembered) {
         EXPECT_THAT(CloseModals([&] { Press(*dialog, ID_BROWSE); },
                                 [](HWND box) {
                                     PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
-                                    return WindowText(box);
+                                    return L"";
                                 }),
-                    ::testing::ElementsAre(L"选择固件文件"));
+                    ::testing::ElementsAre(L"选择固件文件|"));
         ASSERT_TRUE(PumpUntil([&] { return Ended(*dialog); }));
         EXPECT_EQ(Caption(*dialog), L"Failed to download");
         // The close box wakes a waiting job at once and ends the dialog.
@@ -241,9 +247,9 @@ TEST_F(WindowsDialog, BrowseRemembersTheFolderOfThePickedFile) {
                                            SetDlgItemTextW(box, id, firmware.c_str());
                                        }
                                        PostMessageW(box, WM_COMMAND, IDOK, 0);
-                                       return WindowText(box);
+                                       return L"";
                                    });
-    EXPECT_THAT(typed, ::testing::ElementsAre(L"选择固件文件"));
+    EXPECT_THAT(typed, ::testing::ElementsAre(L"选择固件文件|"));
     EXPECT_EQ(WindowText(GetDlgItem(dialog->Window(), ID_FIRMWARE_PATH)), firmware);
     EXPECT_EQ(settings_.DatFile(), files_.Path().wstring());
     EXPECT_EQ(DownloadApp::FolderOf(L"D:\\korvane.exe"), L"D:");
@@ -272,9 +278,9 @@ TEST_F(WindowsDialog, MachineCodeAndPingWaitWithTheWindowAlive) {
     });
     const auto said = CloseModals([&] { Press(*dialog, ID_PING); },
                                   [&](HWND box) {
-                                      const std::wstring text = WindowText(GetDlgItem(box, 1076));
+                                      const std::wstring seen = WindowText(GetDlgItem(box, 1076));
                                       PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
-                                      return WindowText(box) + L"|" + text;
+                                      return seen;
                                   });
     probe.join();
     ASSERT_EQ(said.size(), 1U);
