@@ -1,7 +1,7 @@
 ; The Windows setup of Korvane: a per-user install (no administrator rights)
 ; into %LOCALAPPDATA%\Programs\Korvane, a Start-menu entry for the window and
 ; an uninstaller listed among the user's programs. `setup.exe /S` installs
-; silently (/D=FOLDER, last on the line, picks another folder); the
+; silently (/D=FOLDER, last on the line and unquoted, picks another folder); the
 ; uninstaller takes /S too.
 ;   makensis -DVERSION=1.2.3.4 -DSTAGE=folder-of-the-files -DICON=korvane.ico
 ;            -DOUTFILE=setup.exe korvane.nsi
