@@ -2,7 +2,7 @@
 # installs the dependency groups it needs (scripts/install-deps.sh): `build` and
 # `demo` only the build group, which brings no network service.
 .PHONY: all build test test-default test-soak test-asan test-tsan test-fuzz soak fuzz demo bench package format clean \
-        windows test-windows
+        windows test-windows package-windows
 
 DEPS := ./scripts/install-deps.sh
 
@@ -64,9 +64,16 @@ windows:
 	cmake --preset win64
 	cmake --build --preset win64
 
-# The cross-check downloads between the platforms: the Linux programs too.
-test-windows: windows build
+# The cross-check downloads between the platforms: the Linux programs too;
+# the check of the setup and the zip: those.
+test-windows: windows build package-windows
 	./scripts/test-windows.sh
+
+# The per-user setup build-win64/korvane-<version>-win64-setup.exe (NSIS) and
+# build-win64/korvane-<version>-win64.zip, with stripped copies of the programs.
+package-windows: windows
+	$(DEPS) package
+	cmake --build --preset win64 --target package-windows
 
 demo: build
 	./scripts/demo.sh

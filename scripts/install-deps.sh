@@ -7,7 +7,8 @@
 #   test     the test suite, sanitizers, fuzzing, soak and valgrind (make test),
 #            and the Windows build run under wine (make windows, make test-windows)
 #   bench    the benchmarks and what they are compared with (make bench)
-#   package  make and check the Debian package and its manual pages (make package)
+#   package  make and check the Debian package and its manual pages (make package),
+#            and the Windows setup and zip (make package-windows)
 # Each make target names the groups it needs.
 set -euo pipefail
 
@@ -18,7 +19,7 @@ declare -A groups=(
           xvfb xauth valgrind python3 iproute2 procps util-linux
           g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine"
   [bench]="libbenchmark-dev libssl-dev openssl curl tftpd-hpa python3 iproute2 util-linux"
-  [package]="dpkg-dev lintian desktop-file-utils appstream file man-db groff-base gzip"
+  [package]="dpkg-dev lintian desktop-file-utils appstream file man-db groff-base gzip nsis"
 )
 
 [ $# -gt 0 ] || set -- build
