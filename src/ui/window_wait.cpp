@@ -4,10 +4,10 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QTimer>
-#include <condition_variable>
-#include <mutex>
 #include <system_error>
 #include <thread>
+
+#include "frontend/gui_handoff.hpp"
 
 namespace korvane {
 namespace {
@@ -55,32 +55,19 @@ private:
     QWidget& window_;
 };
 
-// What the work's thread and the GUI thread hand each other.
-struct Handoff {
-    std::mutex mutex;
-    std::condition_variable answered;
-    const std::function<void()>* request = nullptr;  // a call the work waits for
-    bool request_done = false;
-    bool work_done = false;
-};
-
 }  // namespace
 
 void RunWhileWindowWaits(QWidget& window, const std::function<void(const GuiCall&)>& work) {
-    Handoff handoff;
+    GuiHandoff handoff;
     const GuiCall call_on_gui = [&handoff](const std::function<void()>& function) {
-        std::unique_lock lock(handoff.mutex);
-        handoff.request = &function;
-        handoff.request_done = false;
-        handoff.answered.wait(lock, [&handoff] { return handoff.request_done; });
+        handoff.CallOnGui(function);
     };
     const InputBlocker blocker(window);
     std::thread thread;
     try {
         thread = std::thread([&] {
             work(call_on_gui);
-            const std::lock_guard lock(handoff.mutex);
-            handoff.work_done = true;
+            handoff.Finish();
         });
     } catch (const std::system_error&) {
         // No thread to be had: wait the described way, with the window still.
@@ -92,24 +79,12 @@ void RunWhileWindowWaits(QWidget& window, const std::function<void(const GuiCall
     QTimer tick;
     tick.setInterval(HANDOFF_CHECK_MS);
     QObject::connect(&tick, &QTimer::timeout, [&] {
-        const std::function<void()>* request = nullptr;
-        {
-            const std::lock_guard lock(handoff.mutex);
-            if (handoff.work_done) {
-                loop.quit();
-                return;
-            }
-            request = std::exchange(handoff.request, nullptr);
-        }
-        if (request != nullptr) {
-            tick.stop();  // the call may run a modal loop of its own
-            (*request)();
-            {
-                const std::lock_guard lock(handoff.mutex);
-                handoff.request_done = true;
-            }
-            handoff.answered.notify_all();
-            tick.start();
+        if (!handoff.Serve([&tick](const std::function<void()>& request) {
+                tick.stop();  // the call may run a modal loop of its own
+                request();
+                tick.start();
+            })) {
+            loop.quit();
         }
     });
     tick.start();
