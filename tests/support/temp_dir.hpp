@@ -35,7 +35,7 @@ public:
 
     [[nodiscard]] const std::filesystem::path& Path() const noexcept { return path_; }
     // Writes `bytes` to Path()/name and returns the full path.
-    std::filesystem::path WriteFile(const std::string& name,
+    std::filesystem::path WriteFile(const std::filesystem::path& name,
                                     std::span<const std::uint8_t> bytes) const {
         const auto file = path_ / name;
         std::ofstream out(file, std::ios::binary | std::ios::trunc);

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 
+#include "base/utf8_path.hpp"
 #include "base/wide_text.hpp"
 #include "support/sample_bytes.hpp"
 #include "support/simulated_device.hpp"
@@ -137,7 +138,7 @@ protected:
         WritePrivateProfileStringW(L"Transfer", L"Fast", value, settings_.File().c_str());
     }
     std::wstring File(const char* name, std::size_t size) {
-        return files_.WriteFile(name, kt::SampleBytes(size)).wstring();
+        return files_.WriteFile(Utf8Path(name), kt::SampleBytes(size)).wstring();
     }
     static void Press(DownloadDialog& dialog, int id) {
         SendMessageW(dialog.Window(), WM_COMMAND, id, 0);
@@ -253,6 +254,9 @@ TEST_F(WindowsDialog, BrowseRemembersTheFolderOfThePickedFile) {
     EXPECT_EQ(WindowText(GetDlgItem(dialog->Window(), ID_FIRMWARE_PATH)), firmware);
     EXPECT_EQ(settings_.DatFile(), files_.Path().wstring());
     EXPECT_EQ(DownloadApp::FolderOf(L"D:\\korvane.exe"), L"D:");
+    // The profile functions trim values and strip quotes: stored, they come back whole.
+    settings_.SetIp(L" 127.0.0.2 \"x\"");
+    EXPECT_EQ(settings_.Ip(), L" 127.0.0.2 \"x\"");
 }
 
 TEST_F(WindowsDialog, MachineCodeAndPingWaitWithTheWindowAlive) {
