@@ -23,8 +23,8 @@ for program in korvane-screenshot.exe korvane-devsim.exe; do
   [ -e "$bin/$program" ] || { echo "screenshot-windows: $bin/$program is missing (make windows)" >&2; exit 1; }
 done
 
+devsim=("$wine" "$bin/korvane-devsim.exe") # what devsim-lib.sh starts
 # shellcheck source=scripts/devsim-lib.sh
-devsim=("$wine" "$bin/korvane-devsim.exe")
 . "$root/scripts/devsim-lib.sh" # $work, and its clean-up on exit
 trap 'stop_devsim; "$wineserver" -k 2>/dev/null || true; rm -rf "$work"' EXIT
 export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all
