@@ -4,8 +4,6 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QTimer>
-#include <system_error>
-#include <thread>
 
 #include "frontend/gui_handoff.hpp"
 
@@ -57,21 +55,10 @@ private:
 
 }  // namespace
 
-void RunWhileWindowWaits(QWidget& window, const std::function<void(const GuiCall&)>& work) {
-    GuiHandoff handoff;
-    const GuiCall call_on_gui = [&handoff](const std::function<void()>& function) {
-        handoff.CallOnGui(function);
-    };
+void RunWhileWindowWaits(QWidget& window, const WaitingWork& work) {
     const InputBlocker blocker(window);
-    std::thread thread;
-    try {
-        thread = std::thread([&] {
-            work(call_on_gui);
-            handoff.Finish();
-        });
-    } catch (const std::system_error&) {
-        // No thread to be had: wait the described way, with the window still.
-        work([](const std::function<void()>& function) { function(); });
+    GuiHandoff handoff;
+    if (!handoff.Start(work)) {
         return;
     }
 
@@ -89,7 +76,7 @@ void RunWhileWindowWaits(QWidget& window, const std::function<void(const GuiCall
     });
     tick.start();
     loop.exec();
-    thread.join();
+    handoff.Join();
 }
 
 }  // namespace korvane

@@ -1,12 +1,10 @@
 #pragma once
 
 #include <QWidget>
-#include <functional>
+
+#include "frontend/gui_handoff.hpp"
 
 namespace korvane {
-
-// Runs `function` on the GUI thread and returns when it has (from the work's thread).
-using GuiCall = std::function<void(const std::function<void()>&)>;
 
 // Runs `work` on a thread of its own while the GUI thread keeps the window
 // alive: it repaints and handles posted notifications (a running download's
@@ -15,6 +13,6 @@ using GuiCall = std::function<void(const std::function<void()>&)>;
 // show something on the GUI thread with the GuiCall it is given (a message box
 // while its endpoint is still open). Returns when the work has ended and its
 // thread has been joined. GUI thread only.
-void RunWhileWindowWaits(QWidget& window, const std::function<void(const GuiCall&)>& work);
+void RunWhileWindowWaits(QWidget& window, const WaitingWork& work);
 
 }  // namespace korvane

@@ -1,8 +1,5 @@
 #include "win/window_wait.hpp"
 
-#include <system_error>
-#include <thread>
-
 #include "frontend/gui_handoff.hpp"
 
 namespace korvane {
@@ -29,20 +26,9 @@ void PumpMessages(HWND window) {
 
 }  // namespace
 
-void RunWhileWindowWaits(HWND window, const std::function<void(const GuiCall&)>& work) {
+void RunWhileWindowWaits(HWND window, const WaitingWork& work) {
     GuiHandoff handoff;
-    const GuiCall call_on_gui = [&handoff](const std::function<void()>& function) {
-        handoff.CallOnGui(function);
-    };
-    std::thread thread;
-    try {
-        thread = std::thread([&] {
-            work(call_on_gui);
-            handoff.Finish();
-        });
-    } catch (const std::system_error&) {
-        // No thread to be had: wait the described way, with the window still.
-        work([](const std::function<void()>& function) { function(); });
+    if (!handoff.Start(work)) {
         return;
     }
 
@@ -55,7 +41,7 @@ void RunWhileWindowWaits(HWND window, const std::function<void(const GuiCall&)>&
         (void)MsgWaitForMultipleObjects(0, nullptr, FALSE, HANDOFF_CHECK_MS, QS_ALLINPUT);
         PumpMessages(window);
     }
-    thread.join();
+    handoff.Join();
     EnableWindow(window, TRUE);
     if (focus != nullptr && IsWindow(focus)) {
         SetFocus(focus);

@@ -2,12 +2,9 @@
 
 #include <windows.h>
 
-#include <functional>
+#include "frontend/gui_handoff.hpp"
 
 namespace korvane {
-
-// Runs `function` on the UI thread and returns when it has (from the work's thread).
-using GuiCall = std::function<void(const std::function<void()>&)>;
 
 // Runs `work` on a thread of its own while the UI thread keeps `window` alive:
 // it repaints and handles posted notifications (a running download's
@@ -16,6 +13,6 @@ using GuiCall = std::function<void(const std::function<void()>&)>;
 // meanwhile. The work may show something on the UI thread with the GuiCall it
 // is given (a message box while its endpoint is still open). Returns when the
 // work has ended and its thread has been joined. UI thread only.
-void RunWhileWindowWaits(HWND window, const std::function<void(const GuiCall&)>& work);
+void RunWhileWindowWaits(HWND window, const WaitingWork& work);
 
 }  // namespace korvane
