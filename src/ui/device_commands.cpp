@@ -3,9 +3,8 @@
 #include <string>
 
 #include "base/messages.hpp"
-#include "download/download_inputs.hpp"
+#include "frontend/window_command.hpp"
 #include "link/machine_code_text.hpp"
-#include "link/maintenance_commands.hpp"
 #include "proc/ping_command_line.hpp"
 #include "proc/run_and_collect.hpp"
 #include "ui/download_dialog.hpp"
@@ -16,27 +15,13 @@
 namespace korvane {
 namespace {
 
-using Command = CommandOutcome (*)(DeviceLink&, std::string_view, const ShowOutcome&,
-                                   const LinkRoute&);
-
-// One device command on the typed address: refused before anything is sent
-// when the text is no address; its message shown while its endpoint is open.
-void RunCommand(QWidget& window, DeviceLink& link, const QString& address_text, Command command) {
-    const AddressCheck check = CheckDeviceAddress(address_text.toStdString());
-    if (check.refusal) {
-        ShowPlainMessage(&window, check.refusal->message);
-        return;
-    }
-    const std::string text = address_text.toStdString();
-    RunWhileWindowWaits(window, [&](const GuiCall& call_on_gui) {
-        (void)command(link, text,
-                      [&](const CommandOutcome& outcome) {
-                          if (!outcome.message.empty()) {
-                              call_on_gui([&] { ShowPlainMessage(&window, outcome.message); });
-                          }
-                      },
-                      {});
-    });
+// One device command on the typed address, as both windows run it.
+void RunCommand(QWidget& window, DeviceLink& link, const QString& address_text,
+                DeviceCommand command) {
+    RunDeviceCommand(
+        link, address_text.toStdString(), command,
+        [&window](std::string_view text) { ShowPlainMessage(&window, text); },
+        [&window](const WaitingWork& work) { RunWhileWindowWaits(window, work); });
 }
 
 }  // namespace

@@ -5,9 +5,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "base/messages.hpp"
 #include "download/packet_queue.hpp"
@@ -17,9 +15,6 @@
 
 namespace korvane {
 namespace {
-
-// The pause after stopping a download that was still running.
-constexpr std::chrono::milliseconds AFTER_STOP_PAUSE{100};
 
 QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -44,7 +39,7 @@ DownloadDialog::DownloadDialog(Settings settings, Controls controls, const Start
 }
 
 DownloadDialog::~DownloadDialog() {
-    StopJob();
+    (void)job_.Stop();
 }
 
 void DownloadDialog::OnInitDialog(const StartValues& start) {
@@ -83,18 +78,8 @@ void DownloadDialog::OnCommand(int id) {
     }
 }
 
-bool DownloadDialog::StopJob() {
-    if (!worker_) {
-        return false;
-    }
-    const bool running = !worker_->Outcome().has_value();
-    worker_.reset();  // abandons the job and joins its thread
-    job_ = inbox_.NextJob();
-    return running;
-}
-
 void DownloadDialog::done(int result) {
-    StopJob();
+    (void)job_.Stop();
     QDialog::done(result);
 }
 
@@ -103,8 +88,7 @@ void DownloadDialog::closeEvent(QCloseEvent* event) {
     // its result still reaches the bar before the dialog ends.
     link_.Abort().store(true);
     link_.Ack().Cancel();
-    if (worker_) {
-        worker_->Join();
+    if (job_.Join()) {
         inbox_.Deliver();
     }
     QDialog::closeEvent(event);
@@ -145,13 +129,7 @@ void DownloadDialog::OnDownload() {
     in_addr address{};
     (void)StartDownload(
         QFile::encodeName(firmware_path_).toStdString(),
-        {.stop_previous =
-             [this] {
-                 if (StopJob()) {
-                     std::this_thread::sleep_for(AFTER_STOP_PAUSE);
-                 }
-                 link_.Abort().store(false);
-             },
+        {.stop_previous = [this] { job_.StopBeforeNext(); },
          .check_devices =
              [&] {
                  const AddressCheck check = CheckDeviceAddress(address_text.toStdString());
@@ -178,11 +156,8 @@ void DownloadDialog::OnDownload() {
              },
          .start =
              [&](std::shared_ptr<const PacketQueue> queue) {
-                 worker_ = std::make_unique<DownloadWorker>(
-                     link_, address, std::move(queue), std::chrono::milliseconds(ACK_WAIT_MS),
-                     settings_.Fast() ? DownloadPace::Fast : DownloadPace::Described);
-                 if (!worker_->Start()) {
-                     worker_.reset();
+                 if (!job_.Start(address, std::move(queue),
+                                 settings_.Fast() ? DownloadPace::Fast : DownloadPace::Described)) {
                      OnDownloadDone(0);  // no thread for the job: nothing was sent
                  }
              }});
@@ -194,7 +169,7 @@ void DownloadDialog::OnNotification(const TaggedNotification& tagged) {
         OnMachineCode(n.first, n.second);
         return;
     }
-    if (tagged.job != job_) {
+    if (tagged.job != job_number_) {
         return;  // from a job that was abandoned: it must not move this job's bar
     }
     switch (n.code) {

@@ -7,28 +7,14 @@
 #include <cstdint>
 #include <memory>
 
-#include "download/download_worker.hpp"
+#include "frontend/dialog_controls.hpp"
+#include "frontend/window_job.hpp"
 #include "link/device_link.hpp"
 #include "ui/notification_inbox.hpp"
 #include "ui/settings.hpp"
 #include "ui/text_progress_bar.hpp"
 
 namespace korvane {
-
-// Command identifiers of the main dialog's controls.
-enum DialogControl : int {
-    ID_OK = 1,
-    ID_QUIT = 2,
-    ID_PROGRESS = 1000,
-    ID_ADDRESS = 1001,
-    ID_BROWSE = 1002,
-    ID_FIRMWARE_PATH = 1003,
-    ID_DOWNLOAD = 1004,
-    ID_PING = 1005,
-    ID_RESTORE_IP = 1006,
-    ID_MACHINE_CODE = 1007,
-    ID_GET_MACHINE_CODE = 1008,
-};
 
 // The program's main window: progress bar, device address, firmware path and
 // the command buttons, laid out in dialog units of its 9 pt Song face. Each
@@ -86,9 +72,6 @@ private:
     void OnDownloadDone(std::uint32_t succeeded);
     void OnMachineCode(std::uint32_t first, std::uint32_t second);
 
-    // Abandons and joins a running job; true when one was still running.
-    bool StopJob();
-
     Settings settings_;
     QString firmware_path_;  // the path box's text, as last exchanged
     TextProgressBar* progress_bar_ = nullptr;
@@ -96,12 +79,12 @@ private:
     QLineEdit* path_edit_ = nullptr;
     QLineEdit* machine_code_edit_ = nullptr;
 
-    // In this order, so that the worker goes before the link it uses and the
+    // In this order, so that the job goes before the link it uses and the
     // link before the inbox it posts to.
     NotificationInbox inbox_;
     DeviceLink link_{inbox_};
-    std::uint64_t job_ = 0;  // number of the current job; older notifications are stale
-    std::unique_ptr<DownloadWorker> worker_;
+    std::uint64_t job_number_ = 0;  // of the current job; older notifications are stale
+    WindowJob job_{link_, [this] { job_number_ = inbox_.NextJob(); }};
 };
 
 }  // namespace korvane

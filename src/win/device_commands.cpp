@@ -4,9 +4,8 @@
 
 #include "base/messages.hpp"
 #include "base/wide_text.hpp"
-#include "download/download_inputs.hpp"
+#include "frontend/window_command.hpp"
 #include "link/machine_code_text.hpp"
-#include "link/maintenance_commands.hpp"
 #include "proc/ping_command_line.hpp"
 #include "proc/run_and_collect.hpp"
 #include "win/download_dialog.hpp"
@@ -17,27 +16,12 @@
 namespace korvane {
 namespace {
 
-using Command = CommandOutcome (*)(DeviceLink&, std::string_view, const ShowOutcome&,
-                                   const LinkRoute&);
-
-// One device command on the typed address: refused before anything is sent
-// when the text is no address; its message shown while its endpoint is open.
-void RunCommand(HWND window, DeviceLink& link, Command command) {
-    const std::string text = Utf8FromWide(WindowText(GetDlgItem(window, ID_ADDRESS)));
-    const AddressCheck check = CheckDeviceAddress(text);
-    if (check.refusal) {
-        ShowPlainMessage(window, check.refusal->message);
-        return;
-    }
-    RunWhileWindowWaits(window, [&](const GuiCall& call_on_gui) {
-        (void)command(link, text,
-                      [&](const CommandOutcome& outcome) {
-                          if (!outcome.message.empty()) {
-                              call_on_gui([&] { ShowPlainMessage(window, outcome.message); });
-                          }
-                      },
-                      {});
-    });
+// One device command on the typed address, as both windows run it.
+void RunCommand(HWND window, DeviceLink& link, DeviceCommand command) {
+    RunDeviceCommand(
+        link, Utf8FromWide(WindowText(GetDlgItem(window, ID_ADDRESS))), command,
+        [window](std::string_view text) { ShowPlainMessage(window, text); },
+        [window](const WaitingWork& work) { RunWhileWindowWaits(window, work); });
 }
 
 }  // namespace

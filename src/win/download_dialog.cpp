@@ -2,9 +2,7 @@
 
 #include <commdlg.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "base/messages.hpp"
 #include "base/wide_text.hpp"
@@ -15,9 +13,6 @@
 
 namespace korvane {
 namespace {
-
-// The pause after stopping a download that was still running.
-constexpr std::chrono::milliseconds AFTER_STOP_PAUSE{100};
 
 void ShowRefusal(HWND owner, const DownloadRefusal& refusal) {
     ShowPlainMessage(owner, refusal.message);
@@ -35,7 +30,7 @@ DownloadDialog::DownloadDialog(Settings settings, Controls controls, StartValues
       main_icon_(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128))) {}
 
 DownloadDialog::~DownloadDialog() {
-    StopJob();
+    (void)job_.Stop();
     if (window_ != nullptr) {
         DestroyWindow(window_);  // a dialog made by Create() that is still open
     }
@@ -87,12 +82,7 @@ INT_PTR DownloadDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             OnClose();
             return FALSE;  // the dialog's own handling turns it into Cancel
         case WM_SETCURSOR:
-            if (WaitCursor::Shown()) {
-                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-                SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
-                return TRUE;
-            }
-            return FALSE;
+            return WaitCursor::Answer(window_);
         case UM_PACKET_ACKED:
             if (static_cast<std::uint32_t>(lparam) == inbox_.Job()) {
                 OnPacketAcked();
@@ -159,12 +149,12 @@ BOOL DownloadDialog::OnPaint() {
 
 void DownloadDialog::OnCommand(int id) {
     switch (id) {
-        case IDOK:
+        case ID_OK:
             firmware_path_ = WindowText(GetDlgItem(window_, ID_FIRMWARE_PATH));
-            End(IDOK);
+            End(ID_OK);
             break;
-        case IDCANCEL:
-            End(IDCANCEL);
+        case ID_QUIT:
+            End(ID_QUIT);
             break;
         case ID_DOWNLOAD:
             OnDownload();
@@ -193,23 +183,13 @@ void DownloadDialog::OnClose() {
 }
 
 void DownloadDialog::End(INT_PTR result) {
-    StopJob();
+    (void)job_.Stop();
     result_ = result;
     if (modal_) {
         EndDialog(window_, result);
     } else {
         DestroyWindow(window_);
     }
-}
-
-bool DownloadDialog::StopJob() {
-    if (!worker_) {
-        return false;
-    }
-    const bool running = !worker_->Outcome().has_value();
-    worker_.reset();  // abandons the job and joins its thread
-    inbox_.NextJob();
-    return running;
 }
 
 void DownloadDialog::OnBrowse() {
@@ -244,13 +224,7 @@ void DownloadDialog::OnDownload() {
     in_addr address{};
     (void)StartDownload(
         Utf8FromWide(firmware_path_),
-        {.stop_previous =
-             [this] {
-                 if (StopJob()) {
-                     std::this_thread::sleep_for(AFTER_STOP_PAUSE);
-                 }
-                 link_.Abort().store(false);
-             },
+        {.stop_previous = [this] { job_.StopBeforeNext(); },
          .check_devices =
              [&] {
                  const AddressCheck check = CheckDeviceAddress(Utf8FromWide(address_text));
@@ -278,11 +252,8 @@ void DownloadDialog::OnDownload() {
              },
          .start =
              [&](std::shared_ptr<const PacketQueue> queue) {
-                 worker_ = std::make_unique<DownloadWorker>(
-                     link_, address, std::move(queue), std::chrono::milliseconds(ACK_WAIT_MS),
-                     settings_.Fast() ? DownloadPace::Fast : DownloadPace::Described);
-                 if (!worker_->Start()) {
-                     worker_.reset();
+                 if (!job_.Start(address, std::move(queue),
+                                 settings_.Fast() ? DownloadPace::Fast : DownloadPace::Described)) {
                      OnDownloadDone(0);  // no thread for the job: nothing was sent
                  }
              }});

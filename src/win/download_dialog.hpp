@@ -7,26 +7,14 @@
 #include <optional>
 #include <string>
 
-#include "download/download_worker.hpp"
+#include "frontend/dialog_controls.hpp"
+#include "frontend/window_job.hpp"
 #include "link/device_link.hpp"
 #include "win/settings.hpp"
 #include "win/text_progress_bar.hpp"
 #include "win/window_inbox.hpp"
 
 namespace korvane {
-
-// Command identifiers of the main dialog's controls (template 102).
-enum DialogControl : int {
-    ID_PROGRESS = 1000,
-    ID_ADDRESS = 1001,
-    ID_BROWSE = 1002,
-    ID_FIRMWARE_PATH = 1003,
-    ID_DOWNLOAD = 1004,
-    ID_PING = 1005,
-    ID_RESTORE_IP = 1006,
-    ID_MACHINE_CODE = 1007,
-    ID_GET_MACHINE_CODE = 1008,
-};
 
 // The program's main window, made from dialog template 102: progress bar,
 // device address, firmware path and the command buttons.
@@ -84,9 +72,6 @@ private:
     void OnDownloadDone(WPARAM succeeded);
     void OnMachineCode(WPARAM first, LPARAM second);
 
-    // Abandons and joins a running job; true when one was still running.
-    bool StopJob();
-
     Settings settings_;
     const Controls controls_;
     const StartValues start_;
@@ -97,11 +82,11 @@ private:
     std::wstring firmware_path_;  // the path box's text, as last exchanged
     TextProgressBar progress_bar_;
 
-    // In this order, so that the worker goes before the link it uses and the
+    // In this order, so that the job goes before the link it uses and the
     // link before the inbox it posts to.
     WindowInbox inbox_;
     DeviceLink link_{inbox_};
-    std::unique_ptr<DownloadWorker> worker_;
+    WindowJob job_{link_, [this] { inbox_.NextJob(); }};
 };
 
 }  // namespace korvane

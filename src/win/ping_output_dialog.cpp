@@ -1,5 +1,6 @@
 #include "win/ping_output_dialog.hpp"
 
+#include "frontend/dialog_controls.hpp"
 #include "win/window_text.hpp"
 
 namespace korvane {
@@ -28,12 +29,7 @@ INT_PTR CALLBACK PingOutputDialog::DialogProc(HWND window, UINT message, WPARAM 
             }
             return FALSE;
         case WM_SETCURSOR:
-            if (WaitCursor::Shown()) {
-                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-                SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE);
-                return TRUE;
-            }
-            return FALSE;
+            return WaitCursor::Answer(window);
         default:
             return FALSE;
     }

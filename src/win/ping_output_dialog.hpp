@@ -25,6 +25,4 @@ private:
     std::wstring output_text_;
 };
 
-inline constexpr int ID_PING_OUTPUT = 1076;
-
 }  // namespace korvane

@@ -40,8 +40,13 @@ WaitCursor::~WaitCursor() {
     SetCursorPos(point.x, point.y);  // the window under it sets its own cursor again
 }
 
-bool WaitCursor::Shown() noexcept {
-    return wait_cursors > 0;
+BOOL WaitCursor::Answer(HWND dialog) noexcept {
+    if (wait_cursors == 0) {
+        return FALSE;
+    }
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+    return TRUE;
 }
 
 }  // namespace korvane

@@ -19,7 +19,7 @@ namespace korvane {
 void ShowPlainMessage(HWND owner, std::string_view text);
 
 // Shows the wait cursor over the program's windows for the life of the object
-// (UI thread). The dialogs ask WaitCursor::Shown() on WM_SETCURSOR.
+// (UI thread). The dialogs answer WM_SETCURSOR with WaitCursor::Answer().
 class WaitCursor {
 public:
     WaitCursor();
@@ -27,7 +27,9 @@ public:
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 
-    [[nodiscard]] static bool Shown() noexcept;
+    // A dialog procedure's answer to WM_SETCURSOR: TRUE with the wait cursor set
+    // while one is shown, else FALSE (the cursor the window would have).
+    [[nodiscard]] static BOOL Answer(HWND dialog) noexcept;
 };
 
 }  // namespace korvane
