@@ -15,20 +15,6 @@
 #include "win/window_text.hpp"
 
 namespace korvane {
-namespace {
-
-std::wstring ModulePath() {
-    // Room for any path, not only the 260 characters of the classic limit.
-    std::wstring path(32768, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return path;
-}
-
-void Tell(const std::string& text) {
-    MessageBoxW(nullptr, WideFromUtf8(text).c_str(), ProgramTitle().c_str(), MB_OK);
-}
-
-}  // namespace
 
 std::wstring DownloadApp::FolderOf(const std::wstring& path) {
     const std::size_t slash = path.rfind(L'\\');
@@ -37,14 +23,15 @@ std::wstring DownloadApp::FolderOf(const std::wstring& path) {
 
 int DownloadApp::Main() {
     const Utf8Arguments arguments(0, nullptr);
+    const std::string program = Utf8FromWide(ProgramTitle());
     CLI::App app(
         "Loads a firmware file into a network device over UDP (port 21818).\n\n"
         "FILE and ADDRESS, when given, are shown in the window instead of the\n"
         "remembered ones; like typed values, they are remembered once a download\n"
         "starts. The window keeps its settings in %APPDATA%\\Korvane\\korvane.ini.",
-        Utf8FromWide(ProgramTitle()));
+        program);
     app.allow_windows_style_options(false);
-    app.set_version_flag("-v,--version", std::string(Utf8FromWide(ProgramTitle())) + " " + VERSION);
+    app.set_version_flag("-v,--version", program + " " + VERSION);
     bool maintenance = false;
     std::optional<std::string> address;
     std::optional<std::string> file;
@@ -55,13 +42,14 @@ int DownloadApp::Main() {
     try {
         app.parse(arguments.Count(), arguments.Values());
     } catch (const CLI::CallForHelp&) {
-        Tell(app.help());
+        ShowPlainMessage(nullptr, app.help());
         return 0;
     } catch (const CLI::CallForVersion&) {
-        Tell(app.version());
+        ShowPlainMessage(nullptr, app.version());
         return 0;
     } catch (const CLI::ParseError& error) {
-        Tell(std::string(error.what()) + "\nRun with --help for more information.");
+        ShowPlainMessage(nullptr,
+                         std::string(error.what()) + "\nRun with --help for more information.");
         return 2;
     }
 

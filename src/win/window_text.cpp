@@ -18,10 +18,14 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
-std::wstring ProgramTitle() {
+std::wstring ModulePath() {
     std::wstring path(32768, L'\0');
     path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return std::filesystem::path(path).stem().wstring();
+    return path;
+}
+
+std::wstring ProgramTitle() {
+    return std::filesystem::path(ModulePath()).stem().wstring();
 }
 
 void ShowPlainMessage(HWND owner, std::string_view text) {

@@ -10,6 +10,9 @@ namespace korvane {
 // The whole text of a window or control, as UTF-16 (empty for no window).
 [[nodiscard]] std::wstring WindowText(HWND window);
 
+// The full path of the running executable (any length, not only MAX_PATH's).
+[[nodiscard]] std::wstring ModulePath();
+
 // The program's title, as every message box bears it: the executable's base
 // name without its extension ("korvane").
 [[nodiscard]] std::wstring ProgramTitle();
