@@ -8,8 +8,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${KORVANE_WIN_BIN:-$root/build-win64/bin}
-wine=/usr/lib/wine/wine64 # Debian's place for it, not on PATH
-wineserver=/usr/lib/wine/wineserver
+# shellcheck source=scripts/wine-lib.sh
+. "$root/scripts/wine-lib.sh" # $wine, $wineserver
 address=127.0.0.1
 
 if [ "${1:-}" != --inside ]; then
@@ -27,14 +27,8 @@ devsim=("$wine" "$bin/korvane-devsim.exe") # what devsim-lib.sh starts
 # shellcheck source=scripts/devsim-lib.sh
 . "$root/scripts/devsim-lib.sh" # $work, and its clean-up on exit
 trap 'stop_devsim; "$wineserver" -k 2>/dev/null || true; rm -rf "$work"' EXIT
-export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko: neither is needed
-mkdir -p "$WINEPREFIX"
-"$wineserver" -p # one server for the run
-"$wine" wineboot -i >/dev/null 2>&1
-# Without a window manager on the display, wine would wait 2 s for one at
-# every window it hides: its windows are left to it alone.
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wine_prefix "$work/wineprefix"
+boot_wine
 # The dialogs ask for 宋体 (SimSun), which wine does not have: a CJK font
 # stands in (fonts-wqy-microhei; AR PL UMing, closer in shape, comes out grey
 # and thin at 9 pt), else the Chinese captions show as boxes.

@@ -7,26 +7,15 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$root/build-win64
-wine=/usr/lib/wine/wine64 # Debian's place for it, not on PATH
-wineserver=/usr/lib/wine/wineserver
-
-export WINEPREFIX=$dir/wineprefix
-export WINEARCH=win64
-export WINEDEBUG=-all
-# No Mono or Gecko: the prefix needs neither, and would otherwise ask for them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-rm -rf "$WINEPREFIX"
-mkdir -p "$WINEPREFIX"
+# shellcheck source=scripts/wine-lib.sh
+. "$root/scripts/wine-lib.sh"
+wine_prefix "$dir/wineprefix"
 
 jobs=${KORVANE_TEST_JOBS:-4}
 run() {
-  "$wineserver" -p  # one server for the whole run, not one per test
   trap '"$wineserver" -k 2>/dev/null || true' EXIT
   start=$(date +%s)
-  "$wine" wineboot -i >/dev/null 2>&1
-  # Without a window manager on the display, wine would wait 2 s for one at
-  # every window it hides: its windows are left to it alone.
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  boot_wine
   echo "test-windows: wine prefix booted in $(($(date +%s) - start)) s" >&2
   local status=0
   ctest --test-dir "$dir" --output-on-failure --timeout 180 -j "$jobs" "$@" || status=$?

@@ -8,7 +8,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/bin
 winbin=$root/build-win64/bin
-wine=${wine:-/usr/lib/wine/wine64}
+# shellcheck source=scripts/wine-lib.sh
+. "$root/scripts/wine-lib.sh" # $wine, $wineserver
 # shellcheck source=scripts/devsim-lib.sh
 . "$root/scripts/devsim-lib.sh"
 

@@ -10,7 +10,8 @@
 #   scripts/windows-package-check.sh BUILD_DIR VERSION
 set -euo pipefail
 build=${1:?build dir} version=${2:?version}
-wine=/usr/lib/wine/wine64
+# shellcheck source=scripts/wine-lib.sh
+. "$(dirname "$0")/wine-lib.sh" # $wine
 fail() { echo "windows-package-check: $*" >&2; exit 1; }
 [ -n "${WINEPREFIX:-}" ] || fail "no WINEPREFIX: run it through scripts/test-windows.sh"
 setup=$build/korvane-$version-win64-setup.exe

@@ -26,6 +26,7 @@
 #include "win/gdi_objects.hpp"
 #include "win/settings.hpp"
 #include "win/window_text.hpp"
+#include "win/window_wait.hpp"
 
 namespace {
 
@@ -43,21 +44,7 @@ struct Picture {
 
 // Handles the dialog's messages until `done` says so, or PATIENCE runs out.
 bool PumpUntil(HWND dialog, const std::function<bool()>& done) {
-    const auto give_up = std::chrono::steady_clock::now() + PATIENCE;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > give_up) {
-            return false;
-        }
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (!IsDialogMessageW(dialog, &message)) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-            }
-        }
-        Sleep(10);
-    }
-    return true;
+    return korvane::PumpMessagesUntil(dialog, done, PATIENCE);
 }
 
 // Lets the window paint itself for a moment, so that what is copied is complete.

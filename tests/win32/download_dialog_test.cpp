@@ -23,6 +23,7 @@
 #include "support/temp_dir.hpp"
 #include "win/download_app.hpp"
 #include "win/window_text.hpp"
+#include "win/window_wait.hpp"
 
 using namespace korvane;
 namespace kt = korvane::testing;
@@ -33,19 +34,7 @@ namespace {
 
 // Handles the UI thread's messages until `done` holds or `limit` has passed.
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    return true;
+    return PumpMessagesUntil(nullptr, done, limit);
 }
 
 // Runs `action` on the UI thread while a thread of the test closes every
