@@ -3,6 +3,13 @@
 #include <vector>
 
 namespace korvane {
+namespace {
+
+// How long the caller looks for a reply before it sleeps: a device on the
+// same machine answers in 10 to 20 us; one that takes longer is slept for.
+constexpr std::chrono::microseconds REPLY_POLL{50};
+
+}  // namespace
 
 UdpEndpoint::UdpEndpoint(DeviceReplyHandler& owner, ReceiveMode mode)
     : owner_(owner), mode_(mode) {}
@@ -16,6 +23,7 @@ std::error_code UdpEndpoint::Open() {
         return error;
     }
     if (mode_ == ReceiveMode::Caller) {
+        poll_.emplace(REPLY_POLL);
         return {};
     }
     receive_thread_ = std::make_unique<ReceiveThread>(*this, socket_);
@@ -53,6 +61,7 @@ void UdpEndpoint::Close() {
         receive_thread_->Stop();
         receive_thread_.reset();
     }
+    poll_.reset();
     socket_.Close();
 }
 
@@ -87,6 +96,9 @@ void UdpEndpoint::ReceiveFor(std::chrono::milliseconds timeout) {
     }
     if (timeout.count() <= 0) {
         (void)ReceiveOne(socket_, *this, false);
+        return;
+    }
+    if (poll_ && poll_->Poll([this] { return ReceiveOne(socket_, *this, false); })) {
         return;
     }
     // One system call per wait: a blocking read bounded by SO_RCVTIMEO, set

@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <system_error>
 
 #include "base/inet.hpp"
+#include "base/poll_window.hpp"
 #include "link/device_reply_handler.hpp"
 #include "link/link_route.hpp"
 #include "link/receive_thread.hpp"
@@ -33,7 +35,8 @@ namespace korvane {
 //
 // In ReceiveMode::Caller there is no receive thread: the thread that sends
 // also receives (ReceiveFor), so a reply is handled the moment it arrives,
-// with no hand-off between threads and no pause.
+// with no hand-off between threads and no pause. Where a core is free, it
+// first looks for the reply for a short PollWindow before it sleeps.
 class UdpEndpoint {
 public:
     enum class ReceiveMode {
@@ -88,6 +91,7 @@ private:
     // UdpSocket::NowNs just before the latest send, the clock of the stamps.
     std::atomic<std::int64_t> last_send_ns_{0};
     std::unique_ptr<ReceiveThread> receive_thread_;
+    std::optional<PollWindow> poll_;                // ReceiveMode::Caller, from Open to Close
     std::chrono::milliseconds receive_timeout_{0};  // SO_RCVTIMEO; 0: none set
 };
 

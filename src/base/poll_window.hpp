@@ -1,0 +1,70 @@
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+namespace korvane {
+
+// Decides, wait by wait, whether a thread that waits for a datagram first
+// looks for it without sleeping (non-blocking receives for a short window)
+// and only then sleeps on the socket. A reply that comes within the window
+// is taken with no sleep and no wake-up; on a virtual machine that wake-up of
+// an idle core costs more than a loopback round trip itself.
+//
+// Looking costs a core while it lasts, so it is kept within bounds:
+// - a process looks only while it has at most half the machine's cores'
+//   worth of windows (none on one core): a fleet of exchanges, which keeps
+//   the cores busy anyway, always sleeps at once;
+// - after a wait that the window missed, the next PROBE_EVERY - 1 waits sleep
+//   at once, twice as many after each further miss in a row (up to
+//   PROBE_EVERY << MAX_DOUBLINGS), so a slow peer (a real device, a wide
+//   network) or a machine busy with other exchanges soon costs next to
+//   nothing; the first wait the window catches starts over.
+// One per waiting thread, living as long as the exchange it serves; not
+// thread-safe (the count of windows is).
+class PollWindow {
+public:
+    static constexpr int PROBE_EVERY = 16;
+    static constexpr int MAX_DOUBLINGS = 6;
+
+    explicit PollWindow(std::chrono::nanoseconds window,
+                        unsigned cores = std::thread::hardware_concurrency());
+    ~PollWindow();
+    PollWindow(const PollWindow&) = delete;
+    PollWindow& operator=(const PollWindow&) = delete;
+
+    // Calls `take` (a non-blocking receive: true when it took something)
+    // until it takes something or the window has passed; true when it did.
+    // False at once, without calling it, when this wait is to sleep at once.
+    template <class Take>
+    [[nodiscard]] bool Poll(Take&& take) {
+        if (skip_ > 0) {
+            --skip_;
+            return false;
+        }
+        if (!CoreFree()) {
+            return false;
+        }
+        const auto until = std::chrono::steady_clock::now() + window_;
+        do {
+            if (take()) {
+                misses_ = 0;
+                return true;
+            }
+        } while (std::chrono::steady_clock::now() < until);
+        skip_ = (PROBE_EVERY << misses_) - 1;
+        misses_ += misses_ < MAX_DOUBLINGS ? 1 : 0;
+        return false;
+    }
+
+private:
+    // Few enough windows in the process for each to have a core to look with.
+    [[nodiscard]] bool CoreFree() const noexcept;
+
+    const std::chrono::nanoseconds window_;
+    const unsigned cores_;
+    int skip_ = 0;    // waits still to sleep at once
+    int misses_ = 0;  // windows missed in a row, up to MAX_DOUBLINGS
+};
+
+}  // namespace korvane
