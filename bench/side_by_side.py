@@ -2,13 +2,15 @@
 """Fast mode against TFTP on one network path, in alternating rounds.
 
 Starts the servers itself (korvane-devsim --out, in.tftpd -L -c -s, udp_floor
-serve, optionally a fleet of simulators), then runs ROUNDS rounds of four
+serve twice, optionally a fleet of simulators), then runs ROUNDS rounds of five
 transfers of the same random file, in an order that rotates from round to round:
 
   fast      korvane-cli download --fast        -> korvane-devsim (writes the image)
   upload    curl -T FILE --tftp-blksize 8000   -> in.tftpd -c     (the direction Korvane sends)
   download  curl --tftp-blksize 8000 -o FILE   <- in.tftpd
   floor     udp_floor send                     -> udp_floor serve (as many round trips, no work)
+  polled    udp_floor send --poll              -> udp_floor serve --poll (the same, both ends
+                                                  looking before they sleep, as fast mode does)
 
 and, when asked, the described cadence on a 100-datagram file and a fleet in
 fast mode. Every arrival is checked by MD5. It prints, for each transfer, wall
@@ -218,6 +220,8 @@ class Bench:
                                   '-a', f'{self.a.tftp}:69', self.tftp_dir])
         self.floor = self.server([f'{self.bin}/udp_floor', 'serve', self.a.floor,
                                   str(self.a.floor_port)])
+        self.polled = self.server([f'{self.bin}/udp_floor', 'serve', '--poll', self.a.floor,
+                                   str(self.a.floor_port + 1)])
         for address in self.a.fleet:
             self.server([f'{self.bin}/korvane-devsim', '--bind', address,
                          '--out', os.path.join(self.work, 'fleet-' + address)])
@@ -237,7 +241,7 @@ class Bench:
     def transfer(self, kind, round_no):
         """One transfer: dict of wall, client and server CPU (s), datagrams."""
         server = {'fast': self.devsim, 'upload': self.tftpd, 'download': self.tftpd,
-                  'floor': self.floor}[kind]
+                  'floor': self.floor, 'polled': self.polled}[kind]
         before = server.cpu_ns()
         fetched = os.path.join(self.work, 'fetched.bin')
         upload_name = f'up-{round_no}.bin'
@@ -250,6 +254,8 @@ class Bench:
                          f'tftp://{self.a.tftp}/image.bin'],
             'floor': [f'{self.bin}/udp_floor', 'send', self.a.floor, str(self.a.floor_port),
                       str(self.korvane_datagrams)],
+            'polled': [f'{self.bin}/udp_floor', 'send', '--poll', self.a.floor,
+                       str(self.a.floor_port + 1), str(self.korvane_datagrams)],
         }[kind]
         code, output, wall, cpu = run_client(argv)
         if code != 0:
@@ -300,7 +306,7 @@ class Bench:
         return wall
 
     def run(self):
-        kinds = ['fast', 'upload', 'download', 'floor']
+        kinds = ['fast', 'upload', 'download', 'floor', 'polled']
         rounds, cadence, fleet = [], [], []
         for r in range(self.a.rounds):
             order = kinds[r % len(kinds):] + kinds[:r % len(kinds)]
@@ -328,6 +334,7 @@ def report(a, bench, rounds, cadence, fleet, load_before, counted):
         'upload': 'curl -T (TFTP upload) -> in.tftpd',
         'download': 'curl (TFTP download) <- in.tftpd',
         'floor': 'udp_floor send -> udp_floor serve',
+        'polled': 'the same, both --poll',
     }
     print(f'  {"":38}  {"wall MB/s":^24}  {"CPU us per datagram":^19}')
     print(f'  {"":38}  {"median":>7}  {"(min  -  max)":15}  {"client":>8} {"server":>8}')
@@ -340,7 +347,7 @@ def report(a, bench, rounds, cadence, fleet, load_before, counted):
     trips = lambda kind: statistics.median(r[kind]['seconds'] / r[kind]['datagrams'] * 1e6
                                            for r in rounds)
     print(f'  round trip: fast {trips("fast"):.1f} us (the job alone, without start-up, loading'
-          f' and MD5), floor {trips("floor"):.1f} us')
+          f' and MD5), floor {trips("floor"):.1f} us sleeping, {trips("polled"):.1f} us polled')
     for tftp in ('upload', 'download'):
         ratios = [r[tftp]['wall'] / r['fast']['wall'] for r in rounds]  # MB/s over MB/s
         print(f'  ratio fast / TFTP {tftp:8}: median {statistics.median(ratios):.2f}'
@@ -388,7 +395,7 @@ def main():
     counted = probe is not None
     if counted:
         os.close(probe)
-    print(f'{a.label}: {a.size_mib} MiB random file, {a.rounds} round{"s" if a.rounds != 1 else ""}, the four transfers in '
+    print(f'{a.label}: {a.size_mib} MiB random file, {a.rounds} round{"s" if a.rounds != 1 else ""}, the five transfers in '
           f'an order that rotates each round; load average before: {load_before} '
           f'({os.cpu_count()} CPUs); CPU = '
           + ('task clock of process, threads and children' if counted else
