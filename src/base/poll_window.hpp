@@ -5,11 +5,11 @@
 
 namespace korvane {
 
-// Decides, wait by wait, whether a thread that waits for a datagram first
-// looks for it without sleeping (non-blocking receives for a short window)
-// and only then sleeps on the socket. A reply that comes within the window
-// is taken with no sleep and no wake-up; on a virtual machine that wake-up of
-// an idle core costs more than a loopback round trip itself.
+// Decides, wait by wait, whether a thread that waits for a datagram looks
+// for it without sleeping (non-blocking receives for a short window) before
+// it sleeps on the socket. A reply that comes within the window is taken with
+// no sleep and no wake-up; on a virtual machine that wake-up of an idle core
+// costs more than a loopback round trip itself.
 //
 // Looking costs a core while it lasts, so it is kept within bounds:
 // - a process looks only while it has at most half the machine's cores'
@@ -19,7 +19,8 @@ namespace korvane {
 //   at once, twice as many after each further miss in a row (up to
 //   PROBE_EVERY << MAX_DOUBLINGS), so a slow peer (a real device, a wide
 //   network) or a machine busy with other exchanges soon costs next to
-//   nothing; the first wait the window catches starts over.
+//   nothing. A datagram the window catches starts over: the peer keeps up
+//   again.
 // One per waiting thread, living as long as the exchange it serves; not
 // thread-safe (the count of windows is).
 class PollWindow {
@@ -34,10 +35,14 @@ public:
     PollWindow& operator=(const PollWindow&) = delete;
 
     // Calls `take` (a non-blocking receive: true when it took something)
-    // until it takes something or the window has passed; true when it did.
-    // False at once, without calling it, when this wait is to sleep at once.
+    // once, then again until it takes something or the window has passed;
+    // true when it took something. Only the first call when this wait is to
+    // sleep at once.
     template <class Take>
     [[nodiscard]] bool Poll(Take&& take) {
+        if (take()) {
+            return true;  // says nothing of the peer's pace: the caller may have been slow
+        }
         if (skip_ > 0) {
             --skip_;
             return false;
@@ -48,7 +53,7 @@ public:
         const auto until = std::chrono::steady_clock::now() + window_;
         do {
             if (take()) {
-                misses_ = 0;
+                Caught();
                 return true;
             }
         } while (std::chrono::steady_clock::now() < until);
@@ -58,6 +63,10 @@ public:
     }
 
 private:
+    void Caught() noexcept {
+        skip_ = 0;
+        misses_ = 0;
+    }
     // Few enough windows in the process for each to have a core to look with.
     [[nodiscard]] bool CoreFree() const noexcept;
 

@@ -94,7 +94,7 @@ void DeviceSimulator::State::Serve() {
         // not, a requester on a free core sends it within microseconds.
         sockaddr_in from{};
         const auto take = [&] { return (size = socket->Receive(buffer, from)).has_value(); };
-        if (take() || look.Poll(take)) {
+        if (look.Poll(take)) {
             if (!Handle(std::span(buffer).first(*size), from)) {
                 return;
             }

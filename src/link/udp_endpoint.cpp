@@ -94,11 +94,12 @@ void UdpEndpoint::ReceiveFor(std::chrono::milliseconds timeout) {
     if (!socket_.Valid() || receive_thread_) {
         return;  // with a receive thread, that thread alone receives
     }
+    const auto take = [this] { return ReceiveOne(socket_, *this, false); };
     if (timeout.count() <= 0) {
-        (void)ReceiveOne(socket_, *this, false);
+        (void)take();
         return;
     }
-    if (poll_ && poll_->Poll([this] { return ReceiveOne(socket_, *this, false); })) {
+    if (poll_ && poll_->Poll(take)) {
         return;
     }
     // One system call per wait: a blocking read bounded by SO_RCVTIMEO, set
