@@ -102,8 +102,8 @@ void UdpEndpoint::ReceiveFor(std::chrono::milliseconds timeout) {
     if (poll_ && poll_->Poll(take)) {
         return;
     }
-    // One system call per wait: a blocking read bounded by SO_RCVTIMEO, set
-    // again only when the bound changes (the last slice of a wait).
+    // Then sleep in one blocking read bounded by SO_RCVTIMEO, set again only
+    // when the bound changes (the last slice of a wait).
     if (timeout != receive_timeout_) {
         if (!socket_.SetReceiveBound(timeout)) {
             return;
