@@ -15,12 +15,13 @@ namespace korvane {
 // - a process looks only while it has at most half the machine's cores'
 //   worth of windows (none on one core): a fleet of exchanges, which keeps
 //   the cores busy anyway, always sleeps at once;
-// - after a wait that the window missed, the next PROBE_EVERY - 1 waits sleep
-//   at once, twice as many after each further miss in a row (up to
-//   PROBE_EVERY << MAX_DOUBLINGS), so a slow peer (a real device, a wide
-//   network) or a machine busy with other exchanges soon costs next to
-//   nothing. A datagram the window catches starts over: the peer keeps up
-//   again.
+// - after two waits in a row that the window missed, the next
+//   PROBE_EVERY - 1 waits sleep at once, twice as many after each further
+//   miss in a row (up to PROBE_EVERY << MAX_DOUBLINGS), so a slow peer (a
+//   real device, a wide network) or a machine busy with other exchanges soon
+//   costs next to nothing. One miss alone costs nothing more: a peer that
+//   keeps up still stalls now and then (a simulator writing a block of its
+//   image). A datagram the window catches starts over.
 // One per waiting thread, living as long as the exchange it serves; not
 // thread-safe (the count of windows is).
 class PollWindow {
@@ -57,8 +58,8 @@ public:
                 return true;
             }
         } while (std::chrono::steady_clock::now() < until);
-        skip_ = (PROBE_EVERY << misses_) - 1;
-        misses_ += misses_ < MAX_DOUBLINGS ? 1 : 0;
+        misses_ += misses_ < MAX_DOUBLINGS + 2 ? 1 : 0;
+        skip_ = misses_ >= 2 ? (PROBE_EVERY << (misses_ - 2)) - 1 : 0;
         return false;
     }
 
@@ -73,7 +74,7 @@ private:
     const std::chrono::nanoseconds window_;
     const unsigned cores_;
     int skip_ = 0;    // waits still to sleep at once
-    int misses_ = 0;  // windows missed in a row, up to MAX_DOUBLINGS
+    int misses_ = 0;  // windows missed in a row, up to MAX_DOUBLINGS + 2
 };
 
 }  // namespace korvane
