@@ -54,7 +54,7 @@ public:
         const auto until = std::chrono::steady_clock::now() + window_;
         do {
             if (take()) {
-                Caught();
+                misses_ = 0;  // the peer keeps up again
                 return true;
             }
         } while (std::chrono::steady_clock::now() < until);
@@ -64,10 +64,6 @@ public:
     }
 
 private:
-    void Caught() noexcept {
-        skip_ = 0;
-        misses_ = 0;
-    }
     // Few enough windows in the process for each to have a core to look with.
     [[nodiscard]] bool CoreFree() const noexcept;
 
