@@ -16,11 +16,6 @@
 
 namespace korvane {
 
-std::wstring DownloadApp::FolderOf(const std::wstring& path) {
-    const std::size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(0, slash);
-}
-
 int DownloadApp::Main() {
     const Utf8Arguments arguments(0, nullptr);
     const std::string program = Utf8FromWide(ProgramTitle());

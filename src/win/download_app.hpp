@@ -16,11 +16,6 @@ public:
     // answered in a message box; else the window. The process's exit code:
     // 0, or 2 for a bad command line.
     static int Main();
-
-    // The folder part of the executable's path, without the last backslash
-    // (D:\Tools\korvane.exe gives D:\Tools, D:\korvane.exe gives D:); a path
-    // without one is kept whole.
-    [[nodiscard]] static std::wstring FolderOf(const std::wstring& path);
 };
 
 }  // namespace korvane

@@ -210,10 +210,8 @@ void DownloadDialog::OnBrowse() {
     if (!GetOpenFileNameW(&dialog)) {
         return;
     }
-    firmware_path_ = file.c_str();
-    const std::size_t slash = firmware_path_.rfind(L'\\');  // D:\a.zip keeps D:
-    settings_.SetDatFile(slash == std::wstring::npos ? std::wstring()
-                                                     : firmware_path_.substr(0, slash));
+    firmware_path_ = file.c_str();  // a full path: the dialog always gives one
+    settings_.SetDatFile(FolderOf(firmware_path_));
     SetDlgItemTextW(window_, ID_FIRMWARE_PATH, firmware_path_.c_str());
 }
 

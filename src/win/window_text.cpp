@@ -24,6 +24,11 @@ std::wstring ModulePath() {
     return path;
 }
 
+std::wstring FolderOf(const std::wstring& path) {
+    const std::size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(0, slash);
+}
+
 std::wstring ProgramTitle() {
     return std::filesystem::path(ModulePath()).stem().wstring();
 }

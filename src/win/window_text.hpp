@@ -13,6 +13,10 @@ namespace korvane {
 // The full path of the running executable (any length, not only MAX_PATH's).
 [[nodiscard]] std::wstring ModulePath();
 
+// The folder part of a full path, without the last backslash (D:\Tools\korvane.exe
+// gives D:\Tools, D:\korvane.exe gives D:); a path without one is kept whole.
+[[nodiscard]] std::wstring FolderOf(const std::wstring& path);
+
 // The program's title, as every message box bears it: the executable's base
 // name without its extension ("korvane").
 [[nodiscard]] std::wstring ProgramTitle();

@@ -21,7 +21,6 @@
 #include "support/sample_bytes.hpp"
 #include "support/simulated_device.hpp"
 #include "support/temp_dir.hpp"
-#include "win/download_app.hpp"
 #include "win/window_text.hpp"
 #include "win/window_wait.hpp"
 
@@ -242,7 +241,7 @@ TEST_F(WindowsDialog, BrowseRemembersTheFolderOfThePickedFile) {
     EXPECT_THAT(typed, ::testing::ElementsAre(L"选择固件文件|"));
     EXPECT_EQ(WindowText(GetDlgItem(dialog->Window(), ID_FIRMWARE_PATH)), firmware);
     EXPECT_EQ(settings_.DatFile(), files_.Path().wstring());
-    EXPECT_EQ(DownloadApp::FolderOf(L"D:\\korvane.exe"), L"D:");
+    EXPECT_EQ(FolderOf(L"D:\\korvane.exe"), L"D:");
     // The profile functions trim values and strip quotes: stored, they come back whole.
     settings_.SetIp(L" 127.0.0.2 \"x\"");
     EXPECT_EQ(settings_.Ip(), L" 127.0.0.2 \"x\"");
