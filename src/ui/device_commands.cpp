@@ -2,11 +2,8 @@
 // so the window keeps painting and showing a running download's progress.
 #include <string>
 
-#include "base/messages.hpp"
 #include "frontend/window_command.hpp"
 #include "link/machine_code_text.hpp"
-#include "proc/ping_command_line.hpp"
-#include "proc/run_and_collect.hpp"
 #include "ui/download_dialog.hpp"
 #include "ui/ping_output_dialog.hpp"
 #include "ui/plain_message.hpp"
@@ -15,13 +12,15 @@
 namespace korvane {
 namespace {
 
+WindowCalls CallsOf(QWidget& window) {
+    return {.tell = [&window](std::string_view text) { ShowPlainMessage(&window, text); },
+            .wait = [&window](const WaitingWork& work) { RunWhileWindowWaits(window, work); }};
+}
+
 // One device command on the typed address, as both windows run it.
 void RunCommand(QWidget& window, DeviceLink& link, const QString& address_text,
                 DeviceCommand command) {
-    RunDeviceCommand(
-        link, address_text.toStdString(), command,
-        [&window](std::string_view text) { ShowPlainMessage(&window, text); },
-        [&window](const WaitingWork& work) { RunWhileWindowWaits(window, work); });
+    RunDeviceCommand(link, address_text.toStdString(), command, CallsOf(window));
 }
 
 }  // namespace
@@ -41,17 +40,11 @@ void DownloadDialog::OnMachineCode(std::uint32_t first, std::uint32_t second) {
 
 void DownloadDialog::OnPing() {
     const WaitCursor wait_cursor;  // until the output dialog has closed
-    const QString address_text = address_edit_->text();
-    if (address_text.isEmpty()) {
-        ShowPlainMessage(this, messages::IP_EMPTY);
-        return;
+    if (const auto output = RunPing(address_edit_->text().toStdString(), CallsOf(*this))) {
+        PingOutputDialog dialog(
+            QString::fromUtf8(output->data(), static_cast<qsizetype>(output->size())), this);
+        dialog.exec();
     }
-    std::string output;
-    const std::string command = PingCommandLine(address_text.toStdString());
-    RunWhileWindowWaits(*this, [&](const GuiCall&) { output = RunAndCollect(command).output; });
-    PingOutputDialog dialog(QString::fromUtf8(output.data(), static_cast<qsizetype>(output.size())),
-                            this);
-    dialog.exec();
 }
 
 }  // namespace korvane

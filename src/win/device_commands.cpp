@@ -2,12 +2,9 @@
 // so the window keeps painting and showing a running download's progress.
 #include <string>
 
-#include "base/messages.hpp"
 #include "base/wide_text.hpp"
 #include "frontend/window_command.hpp"
 #include "link/machine_code_text.hpp"
-#include "proc/ping_command_line.hpp"
-#include "proc/run_and_collect.hpp"
 #include "win/download_dialog.hpp"
 #include "win/ping_output_dialog.hpp"
 #include "win/window_text.hpp"
@@ -16,12 +13,18 @@
 namespace korvane {
 namespace {
 
+std::string TypedAddress(HWND window) {
+    return Utf8FromWide(WindowText(GetDlgItem(window, ID_ADDRESS)));
+}
+
+WindowCalls CallsOf(HWND window) {
+    return {.tell = [window](std::string_view text) { ShowPlainMessage(window, text); },
+            .wait = [window](const WaitingWork& work) { RunWhileWindowWaits(window, work); }};
+}
+
 // One device command on the typed address, as both windows run it.
 void RunCommand(HWND window, DeviceLink& link, DeviceCommand command) {
-    RunDeviceCommand(
-        link, Utf8FromWide(WindowText(GetDlgItem(window, ID_ADDRESS))), command,
-        [window](std::string_view text) { ShowPlainMessage(window, text); },
-        [window](const WaitingWork& work) { RunWhileWindowWaits(window, work); });
+    RunDeviceCommand(link, TypedAddress(window), command, CallsOf(window));
 }
 
 }  // namespace
@@ -43,16 +46,10 @@ void DownloadDialog::OnMachineCode(WPARAM first, LPARAM second) {
 
 void DownloadDialog::OnPing() {
     const WaitCursor wait_cursor;  // until the output dialog has closed
-    const std::wstring address_text = WindowText(GetDlgItem(window_, ID_ADDRESS));
-    if (address_text.empty()) {
-        ShowPlainMessage(window_, messages::IP_EMPTY);
-        return;
+    if (const auto output = RunPing(TypedAddress(window_), CallsOf(window_))) {
+        PingOutputDialog dialog(WideFromUtf8(*output));
+        (void)dialog.DoModal(window_);
     }
-    std::string output;
-    const std::string command = PingCommandLine(Utf8FromWide(address_text));
-    RunWhileWindowWaits(window_, [&](const GuiCall&) { output = RunAndCollect(command).output; });
-    PingOutputDialog dialog(WideFromUtf8(output));
-    (void)dialog.DoModal(window_);
 }
 
 }  // namespace korvane
